@@ -1,0 +1,54 @@
+# Dependencies: Dear ImGui and miniz from their Debian source packages for both
+# targets; libpng and GoogleTest built from source for Windows, Debian's for Linux.
+set(TP "${STARFELL_THIRD_PARTY}")
+
+add_library(imgui STATIC
+  ${TP}/imgui/imgui.cpp ${TP}/imgui/imgui_draw.cpp ${TP}/imgui/imgui_tables.cpp
+  ${TP}/imgui/imgui_widgets.cpp ${TP}/imgui/imgui_demo.cpp)
+target_include_directories(imgui SYSTEM PUBLIC ${TP}/imgui ${TP}/imgui/backends)
+
+add_library(miniz STATIC ${TP}/miniz/miniz.c)
+target_include_directories(miniz SYSTEM PUBLIC ${TP}/miniz)
+# 64-bit file offsets on 32-bit targets too, so archives past 2 GiB still open.
+target_compile_definitions(miniz PUBLIC MINIZ_NO_ZLIB_COMPATIBLE_NAMES _LARGEFILE64_SOURCE)
+
+add_library(starfell_platform_libs INTERFACE)
+
+if(WIN32)
+  find_library(MINGW_ZLIB NAMES libz.a z REQUIRED)
+  set(PNG_SRC png.c pngerror.c pngget.c pngmem.c pngpread.c pngread.c pngrio.c
+      pngrtran.c pngrutil.c pngset.c pngtrans.c pngwio.c pngwrite.c pngwtran.c pngwutil.c)
+  list(TRANSFORM PNG_SRC PREPEND "${TP}/libpng/")
+  configure_file(${TP}/libpng/scripts/pnglibconf.h.prebuilt ${CMAKE_BINARY_DIR}/libpng/pnglibconf.h COPYONLY)
+  add_library(png_static STATIC ${PNG_SRC})
+  target_include_directories(png_static SYSTEM PUBLIC ${TP}/libpng ${CMAKE_BINARY_DIR}/libpng)
+  target_compile_definitions(png_static PRIVATE PNG_ARM_NEON_OPT=0 PNG_INTEL_SSE_OPT=0)
+  target_link_libraries(png_static PUBLIC ${MINGW_ZLIB})
+  add_library(PNG::PNG ALIAS png_static)
+
+  target_sources(imgui PRIVATE ${TP}/imgui/backends/imgui_impl_win32.cpp)
+  target_link_libraries(imgui PUBLIC dwmapi)
+  target_link_libraries(starfell_platform_libs INTERFACE
+    imgui miniz PNG::PNG ws2_32 urlmon wininet advapi32 d3d8 psapi shlwapi ole32 uuid)
+
+  # Static run-time: the launcher is one file with no DLLs of its own.
+  add_link_options(-static -static-libgcc -static-libstdc++)
+
+  set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+else()
+  find_package(PkgConfig REQUIRED)
+  find_package(SDL2 REQUIRED)
+  find_package(OpenGL REQUIRED)
+  find_package(CURL REQUIRED)
+  find_package(OpenSSL REQUIRED)
+  find_package(PNG REQUIRED)
+  find_package(Threads REQUIRED)
+  find_package(GTest REQUIRED)
+  target_sources(imgui PRIVATE ${TP}/imgui/backends/imgui_impl_sdl.cpp ${TP}/imgui/backends/imgui_impl_opengl3.cpp)
+  target_link_libraries(imgui PUBLIC SDL2::SDL2 OpenGL::GL ${CMAKE_DL_LIBS})
+  target_link_libraries(starfell_platform_libs INTERFACE
+    imgui miniz PNG::PNG CURL::libcurl OpenSSL::Crypto Threads::Threads)
+endif()

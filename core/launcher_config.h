@@ -1,0 +1,27 @@
+// The launcher's built-in configuration: brand, server address and web addresses.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace starfell {
+
+struct LauncherConfig {
+    std::string BrandName;
+    std::string ServerAddress;
+    std::uint16_t ServerPort = 9538;
+    std::string PatchBaseUrl;   // always "http://" + ServerAddress + "/"
+    std::string WebsiteUrl;
+    std::string CommunityUrl;
+    std::string ChatUrl;
+};
+
+// Builds the configuration from the values chosen at configure time, each
+// overridden by the environment variable of the same name when it is set and
+// not empty. `lookup` stands in for getenv so tests can feed their own values.
+LauncherConfig makeLauncherConfig(const std::function<const char*(const char*)>& lookup);
+
+// The process-wide configuration, made once on first use from the real environment.
+const LauncherConfig& launcherConfig();
+
+}  // namespace starfell

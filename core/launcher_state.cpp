@@ -1,0 +1,54 @@
+// Guarded access to the shared launcher state.
+#include "core/launcher_state.h"
+
+namespace starfell {
+
+LauncherState launcherState;
+
+void LauncherState::setStatusText(std::string text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    statusText_ = std::move(text);
+}
+
+std::string LauncherState::statusText() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return statusText_;
+}
+
+void LauncherState::setInstalledVersion(std::string version) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    installedVersion_ = std::move(version);
+}
+
+std::string LauncherState::installedVersion() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return installedVersion_;
+}
+
+void LauncherState::appendNews(std::string line) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    newsItems_.push_back(std::move(line));
+    ++newsRevision_;
+}
+
+std::vector<std::string> LauncherState::newsItems() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return newsItems_;
+}
+
+void LauncherState::refreshSnapshot(LauncherSnapshot& out) const {
+    out.phase = phase.load(std::memory_order_relaxed);
+    std::lock_guard<std::mutex> lock(mutex_);
+    out.statusText = statusText_;
+    out.installedVersion = installedVersion_;
+    if (out.newsRevision != newsRevision_) {
+        // The list only grows: copy just the new lines (all of them for a
+        // snapshot that came from elsewhere).
+        if (out.newsItems.size() > newsItems_.size()) out.newsItems.clear();
+        out.newsItems.insert(out.newsItems.end(), newsItems_.begin() + static_cast<std::ptrdiff_t>(out.newsItems.size()),
+                             newsItems_.end());
+        out.newsRevision = newsRevision_;
+    }
+}
+
+}  // namespace starfell

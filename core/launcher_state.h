@@ -1,0 +1,64 @@
+// The one record through which packet threads report to the UI thread.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace starfell {
+
+enum class LauncherPhase : std::int32_t {
+    Idle = 0,
+    Greeted = 1,
+    SelfUpdating = 2,
+    Patching = 3,
+    Verifying = 4,
+    Ready = 5,
+};
+
+// What the UI thread draws from, copied once per frame. The news list is only
+// copied again when it has grown, so a long list costs nothing per frame.
+struct LauncherSnapshot {
+    LauncherPhase phase = LauncherPhase::Idle;
+    std::string statusText;
+    std::string installedVersion;
+    std::vector<std::string> newsItems;
+    std::uint64_t newsRevision = 0;
+};
+
+class LauncherState {
+public:
+    // Integers are single words shared without a lock.
+    std::atomic<std::intptr_t> serverSocket{-1};  // -1: no socket (INVALID_SOCKET on Windows)
+    std::atomic<std::int32_t> authorised{0};
+    std::atomic<LauncherPhase> phase{LauncherPhase::Idle};
+    std::atomic<std::int32_t> sendFailures{0};
+
+    // Written once by start-up before any other thread exists.
+    std::string launcherDigest;
+
+    // Texts and the news list sit behind one mutex, held only for a copy.
+    void setStatusText(std::string text);
+    std::string statusText() const;
+    void setInstalledVersion(std::string version);
+    std::string installedVersion() const;
+    void appendNews(std::string line);
+    std::vector<std::string> newsItems() const;
+
+    // Refreshes `out` with the current values; the news list is copied only
+    // when it changed since `out` was last refreshed.
+    void refreshSnapshot(LauncherSnapshot& out) const;
+
+private:
+    mutable std::mutex mutex_;
+    std::string statusText_ = "Checking for new update..";
+    std::string installedVersion_;
+    std::vector<std::string> newsItems_;
+    std::uint64_t newsRevision_ = 0;
+};
+
+// The process-wide instance.
+extern LauncherState launcherState;
+
+}  // namespace starfell

@@ -1,0 +1,140 @@
+#!/usr/bin/env bash
+# Installs everything the build and the tests need; safe to run again (a run
+# with everything present takes seconds). Debian 12 or compatible, as root.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+THIRD="$ROOT/third_party"
+DL="$THIRD/downloads"
+STAMP="$THIRD/.setup-done-v1"
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+DEB_PACKAGES=(
+  build-essential cmake ninja-build pkg-config ccache file unzip zip
+  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev
+  binutils-mingw-w64-i686 libz-mingw-w64-dev
+  libsdl2-dev libcurl4-openssl-dev libssl-dev libpng-dev zlib1g-dev
+  libgtest-dev googletest libcpp-httplib-dev
+  xvfb xauth xdotool imagemagick x11-utils
+  wine wine32:i386 libgl1-mesa-dri libgl1-mesa-dri:i386
+  python3-pytest fonts-liberation2 clang-14 libclang-rt-14-dev
+  dpkg-dev curl ca-certificates
+)
+
+# Pinned digests of every file fetched from a registry.
+declare -A SHA256=(
+  [imgui_1.86+ds.orig.tar.xz]=0dace0e8e57d298eb6e93af12dc19420cb96330832f6495c733b90aeeef11f64
+  [r-cran-zip_2.2.2.orig.tar.gz]=e16cde23bb283efbe9b6bce19575c716c371d09033b42514471ccb444c0a8ea4
+  [libpng1.6_1.6.39.orig.tar.gz]=a00e9d2f2f664186e4202db9299397f851aea71b36a35e74910b8820e380d441
+  [fortawesome-fontawesome-free-5.15.3.tgz]=14ad218f2147a8e88619df88a8a0be6dde7c2065ab7f42c41576ad220d49e7fa
+  [font-awesome-4.7.0.tgz]=92042b715919e17499ded134884b0318fd88041efac9b0f3204069df52222a61
+)
+
+log() { printf '[setup] %s\n' "$*"; }
+
+verify() { # file
+  local name; name="$(basename "$1")"
+  local want="${SHA256[$name]:-}"
+  [ -n "$want" ] || { echo "no pinned digest for $name" >&2; return 1; }
+  local got; got="$(sha256sum "$1" | cut -d' ' -f1)"
+  if [ "$got" != "$want" ]; then
+    echo "sha256 mismatch for $name: got $got, want $want" >&2
+    rm -f "$1"
+    return 1
+  fi
+}
+
+packages_missing() {
+  local p
+  for p in "${DEB_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || return 0
+  done
+  return 1
+}
+
+install_packages() {
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    log "adding the i386 architecture (Wine)"
+    $SUDO dpkg --add-architecture i386
+  fi
+  local src=/etc/apt/sources.list.d/starfell-src.sources
+  if [ ! -f "$src" ] && ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ \
+     && ! grep -qs '^deb-src' /etc/apt/sources.list; then
+    log "adding a deb-src entry"
+    $SUDO tee "$src" >/dev/null <<SRC
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SRC
+  fi
+  if packages_missing || [ ! -f "$STAMP" ]; then
+    log "installing Debian packages"
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${DEB_PACKAGES[@]}" >/dev/null
+  fi
+  # The machine's own Node.js usually brings npm; Debian's npm only when it does not.
+  if ! command -v npm >/dev/null; then
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends npm >/dev/null
+  fi
+}
+
+fetch_source_package() { # package orig-file
+  local file="$DL/$2"
+  if [ -f "$file" ] && verify "$file"; then return; fi
+  log "fetching Debian source package $1"
+  # Only the upstream tarball is used; a missing Debian diff is not an error.
+  (cd "$DL" && apt-get source --download-only -qq "$1" >/dev/null 2>&1 || true)
+  [ -f "$file" ] || { echo "could not fetch $2" >&2; exit 1; }
+  verify "$file"
+}
+
+fetch_npm() { # spec tarball
+  local file="$DL/$2"
+  if [ -f "$file" ] && verify "$file"; then return; fi
+  log "fetching npm package $1"
+  (cd "$DL" && npm pack --silent "$1" >/dev/null)
+  verify "$file"
+}
+
+unpack_third_party() {
+  if [ ! -f "$THIRD/imgui/imgui.h" ]; then
+    rm -rf "$THIRD/imgui" && mkdir -p "$THIRD/imgui"
+    tar -xJf "$DL/imgui_1.86+ds.orig.tar.xz" -C "$THIRD/imgui" --strip-components=1
+  fi
+  if [ ! -f "$THIRD/miniz/miniz.c" ]; then
+    rm -rf "$THIRD/miniz" && mkdir -p "$THIRD/miniz"
+    tar -xzf "$DL/r-cran-zip_2.2.2.orig.tar.gz" -C "$THIRD/miniz" --strip-components=2 zip/src/miniz.c zip/src/miniz.h
+  fi
+  if [ ! -f "$THIRD/libpng/png.c" ]; then
+    rm -rf "$THIRD/libpng" && mkdir -p "$THIRD/libpng"
+    tar -xzf "$DL/libpng1.6_1.6.39.orig.tar.gz" -C "$THIRD/libpng" --strip-components=1
+  fi
+  mkdir -p "$THIRD/fonts"
+  if [ ! -f "$THIRD/fonts/fa-solid-900.ttf" ]; then
+    tar -xzf "$DL/fortawesome-fontawesome-free-5.15.3.tgz" -O package/webfonts/fa-solid-900.ttf > "$THIRD/fonts/fa-solid-900.ttf"
+  fi
+  if [ ! -f "$THIRD/fonts/fontawesome-webfont.ttf" ]; then
+    tar -xzf "$DL/font-awesome-4.7.0.tgz" -O package/fonts/fontawesome-webfont.ttf > "$THIRD/fonts/fontawesome-webfont.ttf"
+  fi
+  [ "$(stat -c %s "$THIRD/fonts/fa-solid-900.ttf")" = 202744 ] || { echo "fa-solid-900.ttf has the wrong size" >&2; exit 1; }
+  [ "$(stat -c %s "$THIRD/fonts/fontawesome-webfont.ttf")" = 165548 ] || { echo "fontawesome-webfont.ttf has the wrong size" >&2; exit 1; }
+}
+
+main() {
+  install_packages
+  mkdir -p "$DL"
+  fetch_source_package imgui imgui_1.86+ds.orig.tar.xz
+  fetch_source_package r-cran-zip r-cran-zip_2.2.2.orig.tar.gz
+  fetch_source_package libpng1.6 libpng1.6_1.6.39.orig.tar.gz
+  fetch_npm @fortawesome/fontawesome-free@5.15.3 fortawesome-fontawesome-free-5.15.3.tgz
+  fetch_npm font-awesome@4.7.0 font-awesome-4.7.0.tgz
+  unpack_third_party
+  touch "$STAMP"
+  log "ready"
+}
+
+main "$@"

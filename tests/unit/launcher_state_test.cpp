@@ -1,0 +1,106 @@
+// Shared launcher state under concurrent writers, and the configuration.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <thread>
+
+#include "core/launcher_config.h"
+#include "core/launcher_state.h"
+
+namespace starfell {
+namespace {
+
+TEST(LauncherState, StartsAsTheScreenExpects) {
+    LauncherState state;
+    LauncherSnapshot snapshot;
+    state.refreshSnapshot(snapshot);
+    EXPECT_EQ(snapshot.phase, LauncherPhase::Idle);
+    EXPECT_EQ(snapshot.statusText, "Checking for new update..");
+    EXPECT_EQ(snapshot.installedVersion, "");
+    EXPECT_TRUE(snapshot.newsItems.empty());
+    EXPECT_EQ(state.authorised.load(), 0);
+    EXPECT_EQ(state.sendFailures.load(), 0);
+}
+
+TEST(LauncherState, SnapshotCopiesOnlyNewNewsAndKeepsOrder) {
+    LauncherState state;
+    LauncherSnapshot snapshot;
+    state.appendNews("one");
+    state.appendNews("one");
+    state.refreshSnapshot(snapshot);
+    state.appendNews("two");
+    state.refreshSnapshot(snapshot);
+    state.refreshSnapshot(snapshot);  // nothing new
+    EXPECT_EQ(snapshot.newsItems, std::vector<std::string>({"one", "one", "two"}));
+
+    LauncherSnapshot foreign;  // a snapshot refreshed from another state starts over
+    foreign.newsItems = {"a", "b", "c", "d"};
+    foreign.newsRevision = 99;
+    state.refreshSnapshot(foreign);
+    EXPECT_EQ(foreign.newsItems, state.newsItems());
+}
+
+TEST(LauncherState, ConcurrentWritersAndASnapshotReader) {
+    LauncherState state;
+    constexpr int kWriters = 4;
+    constexpr int kLines = 2000;
+    std::atomic<bool> done{false};
+    std::vector<std::thread> writers;
+    for (int w = 0; w < kWriters; ++w) {
+        writers.emplace_back([&state, w] {
+            for (int i = 0; i < kLines; ++i) {
+                state.appendNews(std::to_string(w) + ":" + std::to_string(i));
+                state.setStatusText("status " + std::to_string(w) + " " + std::to_string(i));
+                state.setInstalledVersion(std::to_string(1000 + i));
+                state.phase.store(static_cast<LauncherPhase>(i % 6), std::memory_order_relaxed);
+                state.sendFailures.fetch_add(1, std::memory_order_relaxed);
+            }
+        });
+    }
+    std::thread reader([&] {
+        LauncherSnapshot snapshot;
+        while (!done.load()) {
+            state.refreshSnapshot(snapshot);
+            ASSERT_TRUE(snapshot.statusText.empty() || snapshot.statusText.rfind("status", 0) == 0 ||
+                        snapshot.statusText == "Checking for new update..");
+        }
+    });
+    for (auto& writer : writers) writer.join();
+    done = true;
+    reader.join();
+
+    LauncherSnapshot snapshot;
+    state.refreshSnapshot(snapshot);
+    ASSERT_EQ(snapshot.newsItems.size(), static_cast<size_t>(kWriters * kLines));
+    // Each writer's lines appear in its own order.
+    std::map<int, int> next;
+    for (const auto& line : snapshot.newsItems) {
+        const int writer = std::stoi(line.substr(0, line.find(':')));
+        const int index = std::stoi(line.substr(line.find(':') + 1));
+        EXPECT_EQ(index, next[writer]++);
+    }
+    EXPECT_EQ(state.sendFailures.load(), kWriters * kLines);
+}
+
+TEST(LauncherConfig, EnvironmentOverridesAndDerivedPatchBase) {
+    const auto defaults = makeLauncherConfig([](const char*) -> const char* { return nullptr; });
+    EXPECT_EQ(defaults.BrandName, "Starfell");
+    EXPECT_EQ(defaults.ServerPort, 9538);
+    EXPECT_EQ(defaults.PatchBaseUrl, "http://" + defaults.ServerAddress + "/");
+
+    const auto custom = makeLauncherConfig([](const char* name) -> const char* {
+        std::string key(name);
+        if (key == "STARFELL_SERVER_ADDRESS") return "127.0.0.7";
+        if (key == "STARFELL_WEBSITE_URL") return "http://127.0.0.7/site/";
+        if (key == "STARFELL_CHAT_URL") return "";  // empty keeps the built-in value
+        return nullptr;
+    });
+    EXPECT_EQ(custom.ServerAddress, "127.0.0.7");
+    EXPECT_EQ(custom.PatchBaseUrl, "http://127.0.0.7/");
+    EXPECT_EQ(custom.WebsiteUrl, "http://127.0.0.7/site/");
+    EXPECT_EQ(custom.ChatUrl, defaults.ChatUrl);
+    EXPECT_EQ(custom.CommunityUrl, defaults.CommunityUrl);
+}
+
+}  // namespace
+}  // namespace starfell

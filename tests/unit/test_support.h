@@ -1,0 +1,52 @@
+// Helpers shared by the unit tests: scratch folders, files, captured diagnostics.
+#pragma once
+#include <filesystem>
+#include <sstream>
+#include <string>
+
+namespace starfell::test {
+
+// A fresh folder under the system's temporary folder, removed afterwards.
+class ScratchFolder {
+public:
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    // The folder as the launcher's helpers take it: ending with a separator.
+    std::wstring wide() const;
+    std::string narrow() const;  // UTF-8
+
+private:
+    std::filesystem::path path_;
+};
+
+// Conversions between std::filesystem paths and the launcher's wide/UTF-8
+// texts that do not depend on the process locale.
+std::filesystem::path pathOf(const std::wstring& wide);
+std::filesystem::path pathOf(const std::string& utf8);
+std::wstring wideOf(const std::filesystem::path& path);
+
+void writeFile(const std::filesystem::path& path, const std::string& bytes);
+std::string readFile(const std::filesystem::path& path);
+// Deterministic test content: byte i is (7 i + 3) mod 251.
+std::string patternBytes(size_t size);
+
+// Captures what the launcher writes to its diagnostic streams.
+class CapturedDiagnostics {
+public:
+    CapturedDiagnostics();
+    ~CapturedDiagnostics();
+    // Everything written so far, wide lines converted to UTF-8.
+    std::string text() const;
+
+private:
+    std::ostringstream narrow_;
+    std::wostringstream wide_;
+    std::streambuf* oldNarrow_;
+    std::wstreambuf* oldWide_;
+};
+
+}  // namespace starfell::test

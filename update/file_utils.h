@@ -1,0 +1,26 @@
+// File helpers of the update pipeline: the launcher's folder, deleting a file
+// that may be write-protected or briefly locked, creating a file's directory.
+#pragma once
+#include <string>
+
+namespace starfell {
+
+// The executable's folder, ending with its separator; empty on failure.
+std::wstring launcherFolder();
+std::string launcherFolderNarrow();
+
+// The part of `path` up to and including its last `\` or `/`; empty without one.
+std::wstring folderOfPath(const std::wstring& path);
+// Builds the narrow folder the way launcherFolderNarrow does: every piece of
+// `path` split at `separator` but the last, each followed by the separator.
+std::string folderFromPieces(const std::string& path, char separator);
+
+// True when the file is gone afterwards. Clears read-only/hidden/system first;
+// a locked file gets three attempts 100 ms apart.
+bool deleteFileWithRetries(const std::wstring& path);
+bool deleteFileWithRetries(const std::string& path);
+
+// Creates the one directory that is to hold `path`; true when it exists afterwards.
+bool createParentDirectory(const std::string& path);
+
+}  // namespace starfell
