@@ -1,0 +1,17 @@
+// The launcher window: creation, the UI thread's frame loop, the message pump.
+#pragma once
+
+namespace starfell {
+
+// Main thread, once, after the server's hello answer. Creates the window, the
+// device, the GUI context, fonts, theme and background. Ends the process with
+// exit code 1 when the device cannot be created; otherwise returns true.
+bool createLauncherWindow();
+
+// Body of the UI thread: one frame per pass, 10 ms sleep.
+void runFrameLoop();
+
+// Main thread, for ever: one window message per 10 ms at most.
+[[noreturn]] void pumpMessagesForever();
+
+}  // namespace starfell
