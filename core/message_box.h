@@ -1,0 +1,27 @@
+// Modal message boxes with no owner window, numbered the Windows way on every
+// platform so callers share one set of flags and results.
+#pragma once
+#include <string>
+
+namespace starfell {
+
+// Button and icon flags (the low bits of the Windows MB_* values).
+constexpr unsigned kMessageBoxOk = 0x0;
+constexpr unsigned kMessageBoxYesNo = 0x4;
+constexpr unsigned kMessageBoxIconHand = 0x10;
+constexpr unsigned kMessageBoxIconQuestion = 0x20;
+constexpr unsigned kMessageBoxIconExclamation = 0x30;
+constexpr unsigned kMessageBoxIconAsterisk = 0x40;
+
+// Results.
+constexpr int kMessageBoxResultOk = 1;
+constexpr int kMessageBoxResultYes = 6;
+constexpr int kMessageBoxResultNo = 7;
+
+// Shows the box and blocks the calling thread until the player answers.
+// Returns the button pressed (IDOK 1, IDYES 6, IDNO 7). When no box can be
+// shown at all, a Yes/No box answers No and an OK box answers OK, so no caller
+// goes ahead with something the player never agreed to.
+int showMessageBox(const std::string& text, const std::string& title, unsigned flags);
+
+}  // namespace starfell

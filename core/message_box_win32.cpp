@@ -1,0 +1,15 @@
+// Windows: message boxes through MessageBoxA with no owner window.
+#include <windows.h>
+
+#include "core/message_box.h"
+
+namespace starfell {
+
+int showMessageBox(const std::string& text, const std::string& title, unsigned flags) {
+    const int result = MessageBoxA(nullptr, text.c_str(), title.c_str(), flags);
+    if (result == 0)
+        return (flags & 0xF) == MB_YESNO ? IDNO : IDOK;
+    return result;
+}
+
+}  // namespace starfell
