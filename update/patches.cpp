@@ -1,8 +1,228 @@
-// Placeholder until the patch step lands.
+// Patch lists from the server: which archives to fetch, fetching them through
+// the game guard, and unpacking them over the game folder with miniz.
 #include "update/patches.h"
+
+#include <miniz.h>
+
+#include <vector>
+
+#include "core/launcher_config.h"
+#include "core/launcher_state.h"
+#include "core/packet.h"
+#include "update/archive_files.h"
+#include "update/archive_paths.h"
+#include "update/diagnostics.h"
+#include "update/download.h"
+#include "update/file_platform.h"
+#include "update/file_utils.h"
+#include "update/game_guard.h"
+#include "update/text_utils.h"
+#include "update/version_store.h"
 
 namespace starfell {
 
-void applyPatchList(const std::string&) {}
+namespace {
+
+// Where one entry's bytes go, held to the entry's declared size and to what
+// is left of the archive's allowance.
+struct EntryOutput {
+    archive_files::OutputFile file;
+    std::uint64_t limit = 0;
+    std::uint64_t written = 0;
+};
+
+size_t writeEntryBytes(void* opaque, mz_uint64, const void* data, size_t size) {
+    auto* output = static_cast<EntryOutput*>(opaque);
+    if (size > output->limit - output->written) return 0;  // more than announced: stop
+    if (!output->file.write(data, size)) return 0;
+    output->written += size;
+    return size;
+}
+
+// Deletes the file an entry replaces: at most three attempts, a pause after
+// each one refused because the file is locked or protected. Returns the last
+// error, kSuccess once the file is gone.
+std::uint32_t deleteReplacedFile(const std::string& path) {
+    std::uint32_t error = fs::kSuccess;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        error = archive_files::removeFile(path);
+        if (error == fs::kSuccess) return error;
+        if (error != fs::kAccessDenied && error != fs::kSharingViolation) return error;
+        fs::sleepMilliseconds(100);
+    }
+    return error;
+}
+
+class Extraction {
+public:
+    Extraction(mz_zip_archive& zip, std::string folder) : zip_(zip), folder_(std::move(folder)) {}
+
+    // Writes one entry; false when it was refused or failed (already reported).
+    bool extractEntry(mz_uint index) {
+        mz_zip_archive_file_stat stat;
+        if (!mz_zip_reader_file_stat(&zip_, index, &stat)) {
+            writeDiagnostic("Failed to get file stat at index: " + std::to_string(index));
+            return false;
+        }
+        const bool isDirectory = stat.m_is_directory != 0;
+        std::vector<std::string> components;
+        if (!splitEntryName(stat.m_filename, isDirectory, components)) {
+            writeDiagnostic(std::string("Refused unsafe entry: ") + stat.m_filename);
+            return false;
+        }
+
+        // Create the folders level by level, never passing through a link.
+        std::string path = folder_;
+        const size_t folders = isDirectory ? components.size() : components.size() - 1;
+        for (size_t i = 0; i < folders; ++i) {
+            path += components[i];
+            if (archive_files::isLink(path)) {
+                writeDiagnostic(std::string("Refused unsafe entry: ") + stat.m_filename);
+                return false;
+            }
+            archive_files::makeDirectory(path);
+            path += fs::kSeparator;
+        }
+        if (isDirectory) return true;
+        path += components.back();
+        if (archive_files::isLink(path)) {
+            writeDiagnostic(std::string("Refused unsafe entry: ") + stat.m_filename);
+            return false;
+        }
+
+        // Clear the way: the old file goes, remembering its protective attributes.
+        std::uint32_t keptAttributes = 0;
+        const std::uint32_t attributes = archive_files::getAttributes(path);
+        if (attributes != fs::kInvalidAttributes) {
+            keptAttributes = attributes & fs::kBlockingAttributes;
+            if (keptAttributes && !archive_files::setAttributes(path, fs::kNormal)) {
+                writeDiagnostic("Failed to remove attributes for: " + path);
+                return false;
+            }
+            const std::uint32_t error = deleteReplacedFile(path);
+            if (error != fs::kSuccess && error != fs::kFileNotFound) {
+                writeDiagnostic("Failed to delete file: " + path + " Error: " + std::to_string(error));
+                return false;
+            }
+        }
+
+        if (!writeEntry(index, stat, path)) {
+            writeDiagnostic("Failed to extract: " + path);
+            return false;
+        }
+        if (keptAttributes) archive_files::setAttributes(path, keptAttributes);
+        return true;
+    }
+
+private:
+    // Streams the entry into a new file; a file that could not be written
+    // completely is removed rather than left half-written.
+    bool writeEntry(mz_uint index, const mz_zip_archive_file_stat& stat, const std::string& path) {
+        if (stat.m_uncomp_size > kMaximumExtractedBytes - extracted_) return false;
+        EntryOutput output;
+        output.limit = stat.m_uncomp_size;
+        if (!output.file.create(path)) return false;
+        bool written = mz_zip_reader_extract_to_callback(&zip_, index, writeEntryBytes, &output, 0) != 0;
+        // An entry stored without data reports success with nothing written.
+        written = written && output.written == stat.m_uncomp_size;
+        written = output.file.close() && written;
+        extracted_ += output.written;
+        if (!written) archive_files::removeFile(path);
+        return written;
+    }
+
+    mz_zip_archive& zip_;
+    std::string folder_;
+    std::uint64_t extracted_ = 0;
+};
+
+// The destination folder with every `/` turned into this platform's separator
+// and one separator at the end.
+std::string normalisedFolder(std::string folder) {
+    if (fs::kSeparator != '/')
+        for (char& c : folder)
+            if (c == '/') c = fs::kSeparator;
+    if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += fs::kSeparator;
+    return folder;
+}
+
+// A patch entry names a file and a URL, so only plain decimal digits pass.
+bool isPatchNumber(const std::wstring& entry, std::int32_t& number) {
+    if (entry.empty() || entry.size() > 9) return false;
+    for (wchar_t c : entry)
+        if (c < L'0' || c > L'9') return false;
+    return parseVersionNumber(wideToUtf8(entry), number);
+}
+
+}  // namespace
+
+bool extractArchive(const std::string& archivePath, const std::string& destinationFolder) {
+    std::FILE* file = archive_files::openForReading(archivePath);
+    mz_zip_archive zip{};
+    if (!file || !mz_zip_reader_init_cfile(&zip, file, 0, 0)) {
+        if (file) std::fclose(file);
+        writeDiagnostic("Failed to open archive: " + archivePath);
+        return false;
+    }
+
+    Extraction extraction(zip, normalisedFolder(destinationFolder));
+    bool failed = false;
+    const mz_uint count = mz_zip_reader_get_num_files(&zip);
+    for (mz_uint index = 0; index < count; ++index)
+        if (!extraction.extractEntry(index)) failed = true;
+
+    mz_zip_reader_end(&zip);
+    std::fclose(file);
+    if (failed) {
+        writeDiagnostic("Extraction completed with errors");
+        return false;
+    }
+    return true;
+}
+
+void applyPatchList(const std::string& packet) {
+    if (packet.size() < 5 || static_cast<unsigned char>(packet[4]) == 0) return;
+    const std::string list = readString(packet, 5, static_cast<unsigned char>(packet[4]));
+    const std::vector<std::wstring> entries = splitText(utf8ToWide(list), L"\n");
+
+    std::string installed = readInstalledVersion();
+    launcherState.setInstalledVersion(installed);
+    std::int32_t installedNumber = 0;
+    if (!parseVersionNumber(installed, installedNumber)) {
+        writeDiagnostic("Installed version is not a number, assuming 1000: " + installed);
+        installedNumber = 1000;
+    }
+
+    const std::wstring folder = launcherFolder();
+    const std::wstring staging = folder + L"Downloads";
+    fs::makeDirectory(staging);
+
+    // The target shown in the status line; a trailing line feed leaves an
+    // empty last entry, which names nothing.
+    std::wstring target = entries.back();
+    for (auto it = entries.rbegin(); target.empty() && it != entries.rend(); ++it) target = *it;
+
+    const std::wstring baseUrl = utf8ToWide(launcherConfig().PatchBaseUrl);
+    for (const std::wstring& entry : entries) {
+        std::int32_t number = 0;
+        if (!isPatchNumber(entry, number)) {
+            if (!entry.empty()) writeDiagnostic(L"Skipped patch entry that is not a number: " + entry);
+            continue;
+        }
+        if (number <= installedNumber) continue;
+
+        launcherState.phase = LauncherPhase::Patching;
+        const std::wstring archive = staging + fs::kWideSeparator + entry + L".zip";
+        const std::wstring url = baseUrl + L"patches/" + entry + L".zip";
+        launcherState.setStatusText(wideToUtf8(L"Downloading version: " + entry + L"/" + target));
+        guardedDownload(downloader, url, archive);
+        if (extractArchive(wideToUtf8(archive), wideToUtf8(folder))) fs::removeFile(archive);
+
+        installed = wideToUtf8(entry);
+        installedNumber = number;
+        launcherState.setInstalledVersion(installed);
+    }
+    launcherState.setStatusText("Updated, There is no new patches.");
+}
 
 }  // namespace starfell

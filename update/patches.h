@@ -1,10 +1,25 @@
 // Numbered patch archives: download, extraction over the game folder.
 #pragma once
+#include <cstdint>
 #include <string>
 
 namespace starfell {
 
-// Handler of a PatchList packet (whole packet, type included).
+// Handler of a PatchList packet (whole packet, type included): every listed
+// patch newer than the installed version is downloaded into "Downloads",
+// extracted over the launcher's folder and deleted once it applied cleanly.
+// An entry that is not a plain decimal number is skipped.
 void applyPatchList(const std::string& packet);
+
+// Extracts every entry of the ZIP archive into `destinationFolder` (both
+// UTF-8). True when every entry was written; false when the archive cannot
+// be opened or any entry failed (the others are still applied). Entries whose
+// names could lead outside the folder are refused, and nothing is written
+// through a symbolic link.
+bool extractArchive(const std::string& archivePath, const std::string& destinationFolder);
+
+// Most bytes one archive may write in total, against archives that unpack to
+// far more than any patch holds. Each entry is also held to its declared size.
+constexpr std::uint64_t kMaximumExtractedBytes = std::uint64_t{4} << 30;
 
 }  // namespace starfell

@@ -1,0 +1,38 @@
+// The file calls of archive extraction, taking UTF-8 paths on every platform.
+// Windows converts them to wide paths, so game folders with non-ASCII names work.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace starfell::archive_files {
+
+std::FILE* openForReading(const std::string& path);
+// Attributes and error codes with the numbering of file_platform.h.
+std::uint32_t getAttributes(const std::string& path);
+bool setAttributes(const std::string& path, std::uint32_t attributes);
+std::uint32_t removeFile(const std::string& path);
+std::uint32_t makeDirectory(const std::string& path);
+// True when `path` itself is a symbolic link (or, on Windows, any reparse
+// point such as a junction), without following it.
+bool isLink(const std::string& path);
+
+// A new file, created only where nothing exists and never through a link.
+class OutputFile {
+public:
+    OutputFile() = default;
+    ~OutputFile() { close(); }
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    bool create(const std::string& path);
+    bool write(const void* data, std::size_t size);
+    // False when the last buffered bytes could not be written.
+    bool close();
+
+private:
+    std::intptr_t handle_ = -1;
+};
+
+}  // namespace starfell::archive_files

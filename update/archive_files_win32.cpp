@@ -1,0 +1,60 @@
+// Windows: archive extraction's file calls through the wide entry points.
+#include <windows.h>
+
+#include <cstdio>
+
+#include "update/archive_files.h"
+#include "update/file_platform.h"
+#include "update/text_utils.h"
+
+namespace starfell::archive_files {
+
+std::FILE* openForReading(const std::string& path) {
+    std::FILE* file = _wfopen(utf8ToWide(path).c_str(), L"rb");
+    if (file) std::setvbuf(file, nullptr, _IOFBF, 64 * 1024);
+    return file;
+}
+
+std::uint32_t getAttributes(const std::string& path) { return fs::getAttributes(utf8ToWide(path)); }
+bool setAttributes(const std::string& path, std::uint32_t attributes) {
+    return fs::setAttributes(utf8ToWide(path), attributes);
+}
+std::uint32_t removeFile(const std::string& path) { return fs::removeFile(utf8ToWide(path)); }
+std::uint32_t makeDirectory(const std::string& path) { return fs::makeDirectory(utf8ToWide(path)); }
+
+bool isLink(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(utf8ToWide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool OutputFile::create(const std::string& path) {
+    close();
+    // CREATE_NEW fails on anything already there, a link included.
+    HANDLE file = CreateFileW(utf8ToWide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    handle_ = reinterpret_cast<std::intptr_t>(file);
+    return true;
+}
+
+bool OutputFile::write(const void* data, std::size_t size) {
+    const char* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const DWORD piece = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+        DWORD written = 0;
+        if (!WriteFile(reinterpret_cast<HANDLE>(handle_), bytes, piece, &written, nullptr) || written == 0)
+            return false;
+        bytes += written;
+        size -= written;
+    }
+    return true;
+}
+
+bool OutputFile::close() {
+    if (handle_ == -1) return true;
+    const bool closed = CloseHandle(reinterpret_cast<HANDLE>(handle_)) != 0;
+    handle_ = -1;
+    return closed;
+}
+
+}  // namespace starfell::archive_files

@@ -1,0 +1,138 @@
+// POSIX: downloads through libcurl, progress through the shared `downloader`.
+// The body goes to a temporary file in the destination's folder that is
+// renamed into place only when the whole transfer succeeded.
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+#include "update/diagnostics.h"
+#include "update/download.h"
+#include "update/file_utils.h"
+#include "update/text_utils.h"
+
+namespace starfell {
+
+namespace {
+
+// A stalled server must not hold a worker thread for ever: give up when the
+// connection takes longer than this, or when fewer than kLowSpeedBytes per
+// second arrive for kLowSpeedSeconds in a row.
+constexpr long kConnectTimeoutSeconds = 20;
+constexpr long kLowSpeedBytes = 1;
+constexpr long kLowSpeedSeconds = 30;
+
+struct Transfer {
+    Downloader* downloader;
+    std::FILE* file;
+};
+
+size_t writeBody(char* data, size_t size, size_t count, void* opaque) {
+    auto* transfer = static_cast<Transfer*>(opaque);
+    return std::fwrite(data, size, count, transfer->file) * size;
+}
+
+int reportProgress(void* opaque, curl_off_t total, curl_off_t now, curl_off_t, curl_off_t) {
+    auto* transfer = static_cast<Transfer*>(opaque);
+    return transfer->downloader->OnProgress(static_cast<std::uint64_t>(now), static_cast<std::uint64_t>(total));
+}
+
+// Runs the transfer into `file`; 0 on success, otherwise the negative code
+// that the diagnostic line shows.
+long transferTo(Downloader& downloader, const std::string& url, std::FILE* file) {
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+
+    CURL* curl = curl_easy_init();
+    if (!curl) return -static_cast<long>(CURLE_FAILED_INIT);
+    Transfer transfer{&downloader, file};
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);  // worker threads: no SIGALRM for timeouts
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytes);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kLowSpeedSeconds);
+    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 256L * 1024);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, reportProgress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
+
+    long code = 0;
+    const CURLcode result = curl_easy_perform(curl);
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    if (result != CURLE_OK)
+        code = -static_cast<long>(result);
+    else if (status >= 400)
+        code = -status;
+    curl_easy_cleanup(curl);
+    return code;
+}
+
+void download(Downloader& downloader, const std::string& url, const std::string& destination) {
+    // The temporary file sits in the destination's folder so the final rename
+    // never crosses file systems.
+    std::string pattern = destination + ".partial-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    const int descriptor = mkostemp(name.data(), O_CLOEXEC);
+    if (descriptor < 0) {
+        writeDiagnostic("Download failed for: " + url + " HRESULT: " + std::to_string(-static_cast<long>(CURLE_WRITE_ERROR)));
+        return;
+    }
+    const std::string temporary(name.data());
+    fchmod(descriptor, 0644);
+    std::FILE* file = fdopen(descriptor, "wb");
+    if (!file) {
+        close(descriptor);
+        unlink(temporary.c_str());
+        writeDiagnostic("Download failed for: " + url + " HRESULT: " + std::to_string(-static_cast<long>(CURLE_WRITE_ERROR)));
+        return;
+    }
+
+    long code = transferTo(downloader, url, file);
+    if (std::fclose(file) != 0 && code == 0) code = -static_cast<long>(CURLE_WRITE_ERROR);
+    if (code == 0 && std::rename(temporary.c_str(), destination.c_str()) != 0)
+        code = -static_cast<long>(CURLE_WRITE_ERROR);
+    if (code != 0) {
+        unlink(temporary.c_str());
+        writeDiagnostic("Download failed for: " + url + " HRESULT: " + std::to_string(code));
+    }
+}
+
+}  // namespace
+
+int Downloader::OnProgress(std::uint64_t progress, std::uint64_t progressMax) {
+    percent.store(progressPercent(progress, progressMax, percent.load(std::memory_order_relaxed)),
+                  std::memory_order_relaxed);
+    return 0;
+}
+
+void downloadFile(Downloader& downloader, const std::wstring& url, const std::wstring& destination) {
+    // No URL cache exists here; everything else matches the narrow form.
+    if (!deleteFileWithRetries(destination)) {
+        writeDiagnostic(L"Failed to prepare file for download: " + destination);
+        return;
+    }
+    download(downloader, wideToUtf8(url), wideToUtf8(destination));
+}
+
+void downloadFile(Downloader& downloader, const std::string& url, const std::string& destination) {
+    if (!deleteFileWithRetries(destination)) {
+        writeDiagnostic("Failed to prepare file for download: " + destination);
+        return;
+    }
+    download(downloader, url, destination);
+}
+
+}  // namespace starfell

@@ -1,0 +1,58 @@
+// Windows: downloads through the URL moniker service, progress through the
+// shared `downloader` as its IBindStatusCallback.
+#include <windows.h>
+#include <urlmon.h>
+#include <wininet.h>
+
+#include "update/diagnostics.h"
+#include "update/download.h"
+#include "update/file_utils.h"
+#include "update/text_utils.h"
+
+namespace starfell {
+
+// The object has static lifetime and no reference count, so every interface
+// request is refused and AddRef/Release do nothing.
+HRESULT Downloader::QueryInterface(REFIID, void** object) {
+    if (object) *object = nullptr;
+    return E_NOTIMPL;
+}
+ULONG Downloader::AddRef() { return 0; }
+ULONG Downloader::Release() { return 0; }
+HRESULT Downloader::OnStartBinding(DWORD, IBinding*) { return E_NOTIMPL; }
+HRESULT Downloader::GetPriority(LONG*) { return E_NOTIMPL; }
+HRESULT Downloader::OnLowResource(DWORD) { return E_NOTIMPL; }
+HRESULT Downloader::OnProgress(ULONG progress, ULONG progressMax, ULONG, LPCWSTR) {
+    percent.store(progressPercent(progress, progressMax, percent.load(std::memory_order_relaxed)),
+                  std::memory_order_relaxed);
+    return S_OK;
+}
+HRESULT Downloader::OnStopBinding(HRESULT, LPCWSTR) { return E_NOTIMPL; }
+HRESULT Downloader::GetBindInfo(DWORD*, BINDINFO*) { return E_NOTIMPL; }
+HRESULT Downloader::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) { return E_NOTIMPL; }
+HRESULT Downloader::OnObjectAvailable(REFIID, IUnknown*) { return E_NOTIMPL; }
+
+void downloadFile(Downloader& callback, const std::wstring& url, const std::wstring& destination) {
+    // A file that changed on the server must be fetched anew, not from the cache.
+    DeleteUrlCacheEntryW(url.c_str());
+    if (!deleteFileWithRetries(destination)) {
+        writeDiagnostic(L"Failed to prepare file for download: " + destination);
+        return;
+    }
+    const HRESULT result = URLDownloadToFileW(nullptr, url.c_str(), destination.c_str(), 0, &callback);
+    if (FAILED(result))
+        writeDiagnostic(L"Download failed for: " + url + L" HRESULT: " + std::to_wstring(static_cast<long>(result)));
+}
+
+void downloadFile(Downloader& callback, const std::string& url, const std::string& destination) {
+    DeleteUrlCacheEntryA(url.c_str());
+    if (!deleteFileWithRetries(destination)) {
+        writeDiagnostic("Failed to prepare file for download: " + destination);
+        return;
+    }
+    const HRESULT result = URLDownloadToFileA(nullptr, url.c_str(), destination.c_str(), 0, &callback);
+    if (FAILED(result))
+        writeDiagnostic("Download failed for: " + url + " HRESULT: " + std::to_string(static_cast<long>(result)));
+}
+
+}  // namespace starfell
