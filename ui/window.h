@@ -8,8 +8,14 @@ namespace starfell {
 // exit code 1 when the device cannot be created; otherwise returns true.
 bool createLauncherWindow();
 
-// Body of the UI thread: one frame per pass, 10 ms sleep.
+// Body of the UI thread: one frame per pass, 10 ms sleep. Prepares the game
+// settings once, then draws the main screen every frame.
 void runFrameLoop();
+
+// The same loop with other content: `prepare` runs once before the first frame
+// (may be null), `drawFrame` once per frame between the GUI's new frame and its
+// rendering. Used by runFrameLoop and by test programs.
+void runFrameLoopWith(void (*drawFrame)(), void (*prepare)());
 
 // Main thread, for ever: one window message per 10 ms at most.
 [[noreturn]] void pumpMessagesForever();

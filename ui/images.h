@@ -1,0 +1,35 @@
+// Built-in pictures: PNG decoding and the textures made from them.
+#pragma once
+#include <cstddef>
+#include <vector>
+
+#include "imgui.h"
+
+namespace starfell {
+
+enum class PixelOrder { RGBA, BGRA };
+
+struct DecodedImage {
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned char> pixels;  // width * height * 4 bytes, rows top to bottom
+};
+
+// Largest picture accepted, per side: a damaged header cannot ask for gigabytes.
+constexpr int MaxImageSide = 8192;
+
+// Decodes a PNG held in memory into 8-bit pixels with alpha in the given order.
+// Returns false (with a diagnostic line) for anything that is not a readable PNG.
+bool decodePng(const void* bytes, std::size_t size, PixelOrder order, DecodedImage& out);
+
+// The background picture, drawn first on the main screen; null when it could not be made.
+extern ImTextureID backgroundTexture;
+
+// Platform: creates a texture on the launcher's device from the built-in PNG
+// picture `id` and stores it in `slot`; leaves `slot` unchanged on failure.
+void loadImageResource(int id, ImTextureID& slot);
+
+// Platform: releases a texture made by loadImageResource and clears the slot.
+void releaseImage(ImTextureID& slot);
+
+}  // namespace starfell

@@ -1,0 +1,385 @@
+// dear imgui: Renderer Backend for Direct3D 8 ("imgui_impl_dx8"); see imgui_impl_dx8.h.
+#include "ui/imgui_impl_dx8.h"
+
+#include <d3d8.h>
+
+#include <cstring>
+
+namespace starfell {
+namespace {
+
+struct RendererData {
+    IDirect3DDevice8* device = nullptr;
+    IDirect3DVertexBuffer8* vertexBuffer = nullptr;
+    IDirect3DIndexBuffer8* indexBuffer = nullptr;
+    IDirect3DVertexBuffer8* maskVertexBuffer = nullptr;
+    IDirect3DTexture8* fontTexture = nullptr;
+    int vertexBufferSize = 5000;
+    int indexBufferSize = 10000;
+    IDirect3DSurface8* stencilSurface = nullptr;
+    IDirect3DSurface8* savedDepthSurface = nullptr;
+};
+
+struct CustomVertex {
+    float pos[3];
+    D3DCOLOR col;
+    float uv[2];
+};
+constexpr DWORD CustomVertexFormat = D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1;
+static_assert(sizeof(CustomVertex) == 24, "the vertex format is 24 bytes");
+constexpr UINT MaskVertexCount = 6;
+
+// The GUI packs RGBA with red in the lowest byte; Direct3D wants ARGB.
+D3DCOLOR toArgb(ImU32 c) { return (c & 0xFF00FF00) | ((c & 0xFF0000) >> 16) | ((c & 0xFF) << 16); }
+
+RendererData* backendData() {
+    return ImGui::GetCurrentContext() ? static_cast<RendererData*>(ImGui::GetIO().BackendRendererUserData)
+                                      : nullptr;
+}
+
+template <class T>
+void releaseAndClear(T*& object) {
+    if (object) {
+        object->Release();
+        object = nullptr;
+    }
+}
+
+void setupRenderState(ImDrawData* drawData) {
+    RendererData* bd = backendData();
+    IDirect3DDevice8* device = bd->device;
+
+    // Viewport over the whole render target
+    D3DVIEWPORT8 viewport{};
+    D3DSURFACE_DESC targetDesc{};
+    IDirect3DSurface8* target = nullptr;
+    if (device->GetRenderTarget(&target) == D3D_OK && target) {
+        target->GetDesc(&targetDesc);
+    } else {
+        targetDesc.Width = static_cast<UINT>(drawData->DisplaySize.x);
+        targetDesc.Height = static_cast<UINT>(drawData->DisplaySize.y);
+    }
+    viewport.Width = targetDesc.Width;
+    viewport.Height = targetDesc.Height;
+    viewport.MaxZ = 1.0f;
+    device->SetViewport(&viewport);
+
+    // Our own depth-stencil surface in place of the device's (which has no stencil bits)
+    if (!bd->savedDepthSurface) device->GetDepthStencilSurface(&bd->savedDepthSurface);
+    if (target && bd->stencilSurface) device->SetRenderTarget(target, bd->stencilSurface);
+    releaseAndClear(target);
+
+    // Fixed pipeline, alpha blending, no culling, no depth test
+    device->SetPixelShader(0);
+    device->SetVertexShader(CustomVertexFormat);
+    device->SetRenderState(D3DRS_FILLMODE, D3DFILL_SOLID);
+    device->SetRenderState(D3DRS_SHADEMODE, D3DSHADE_GOURAUD);
+    device->SetRenderState(D3DRS_ZWRITEENABLE, FALSE);
+    device->SetRenderState(D3DRS_ALPHATESTENABLE, FALSE);
+    device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    device->SetRenderState(D3DRS_ZENABLE, FALSE);
+    device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    device->SetRenderState(D3DRS_BLENDOP, D3DBLENDOP_ADD);
+    device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    device->SetRenderState(D3DRS_FOGENABLE, FALSE);
+    device->SetRenderState(D3DRS_RANGEFOGENABLE, FALSE);
+    device->SetRenderState(D3DRS_SPECULARENABLE, FALSE);
+    device->SetRenderState(D3DRS_CLIPPING, TRUE);
+    device->SetRenderState(D3DRS_LIGHTING, FALSE);
+    device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+    device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+    device->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+    device->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+    device->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
+    device->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
+    device->SetTextureStageState(0, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
+    device->SetTextureStageState(0, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
+    device->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_DISABLE);
+    device->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
+    device->SetTextureStageState(1, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
+
+    // Orthographic projection over the display rectangle, shifted half a pixel
+    // so that GUI pixel edges fall on Direct3D 8 pixel centres
+    const float L = drawData->DisplayPos.x + 0.5f;
+    const float R = L + static_cast<float>(targetDesc.Width);
+    const float T = drawData->DisplayPos.y + 0.5f;
+    const float B = T + static_cast<float>(targetDesc.Height);
+    const D3DMATRIX identity = {{{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}}};
+    const D3DMATRIX projection = {{{2.0f / (R - L), 0, 0, 0,
+                                    0, 2.0f / (T - B), 0, 0,
+                                    0, 0, 0.5f, 0,
+                                    (L + R) / (L - R), (T + B) / (B - T), 0.5f, 1.0f}}};
+    device->SetTransform(D3DTS_WORLD, &identity);
+    device->SetTransform(D3DTS_VIEW, &identity);
+    device->SetTransform(D3DTS_PROJECTION, &projection);
+}
+
+// Writes the clip rectangle as two triangles into the mask buffer.
+bool writeMask(RendererData* bd, float left, float top, float right, float bottom) {
+    BYTE* bytes = nullptr;
+    if (bd->maskVertexBuffer->Lock(0, MaskVertexCount * sizeof(CustomVertex), &bytes, D3DLOCK_DISCARD) != D3D_OK)
+        return false;
+    const float corners[MaskVertexCount][2] = {{left, bottom}, {left, top}, {right, top},
+                                               {left, bottom}, {right, top}, {right, bottom}};
+    CustomVertex* v = reinterpret_cast<CustomVertex*>(bytes);
+    for (UINT i = 0; i < MaskVertexCount; ++i) v[i] = CustomVertex{{corners[i][0], corners[i][1], 0.0f}, 0xFFFFFFFF, {0, 0}};
+    bd->maskVertexBuffer->Unlock();
+    return true;
+}
+
+bool createFontsTexture() {
+    ImGuiIO& io = ImGui::GetIO();
+    RendererData* bd = backendData();
+    unsigned char* pixels = nullptr;
+    int width = 0, height = 0, bytesPerPixel = 0;
+    io.Fonts->GetTexDataAsRGBA32(&pixels, &width, &height, &bytesPerPixel);
+
+    // Coloured glyphs need red and blue swapped for A8R8G8B8
+    ImU32* converted = nullptr;
+    if (io.Fonts->TexPixelsUseColors) {
+        converted = static_cast<ImU32*>(IM_ALLOC(static_cast<size_t>(width) * height * 4));
+        const ImU32* src = reinterpret_cast<const ImU32*>(pixels);
+        for (size_t i = 0, n = static_cast<size_t>(width) * height; i < n; ++i) converted[i] = toArgb(src[i]);
+        pixels = reinterpret_cast<unsigned char*>(converted);
+    }
+
+    bool done = false;
+    IDirect3DTexture8* texture = nullptr;
+    if (bd->device->CreateTexture(width, height, 1, D3DUSAGE_DYNAMIC, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &texture) ==
+            D3D_OK &&
+        texture) {
+        D3DLOCKED_RECT locked;
+        if (texture->LockRect(0, &locked, nullptr, 0) == D3D_OK) {
+            for (int y = 0; y < height; ++y)
+                std::memcpy(static_cast<unsigned char*>(locked.pBits) + static_cast<size_t>(locked.Pitch) * y,
+                            pixels + static_cast<size_t>(width) * bytesPerPixel * y,
+                            static_cast<size_t>(width) * bytesPerPixel);
+            texture->UnlockRect(0);
+            bd->fontTexture = texture;
+            io.Fonts->SetTexID(static_cast<ImTextureID>(texture));
+            done = true;
+        } else {
+            texture->Release();
+        }
+    }
+    if (converted) IM_FREE(converted);
+    return done;
+}
+
+bool createStencilSurface() {
+    RendererData* bd = backendData();
+    if (bd->stencilSurface) return true;
+    IDirect3DSurface8* depth = nullptr;
+    if (bd->device->GetDepthStencilSurface(&depth) != D3D_OK || !depth) return false;
+    D3DSURFACE_DESC desc{};
+    const HRESULT described = depth->GetDesc(&desc);
+    depth->Release();
+    if (described != D3D_OK) return false;
+    return bd->device->CreateDepthStencilSurface(desc.Width, desc.Height, D3DFMT_D24S8, D3DMULTISAMPLE_NONE,
+                                                 &bd->stencilSurface) == D3D_OK &&
+           bd->stencilSurface;
+}
+
+}  // namespace
+
+bool rendererInit(IDirect3DDevice8* device) {
+    ImGuiIO& io = ImGui::GetIO();
+    IM_ASSERT(io.BackendRendererUserData == nullptr && "Already initialized a renderer backend!");
+    RendererData* bd = IM_NEW(RendererData)();
+    io.BackendRendererUserData = bd;
+    io.BackendRendererName = "imgui_impl_dx8";
+    io.BackendFlags |= ImGuiBackendFlags_RendererHasVtxOffset;  // the base vertex adds ImDrawCmd::VtxOffset
+    bd->device = device;
+    bd->device->AddRef();
+    return true;
+}
+
+void rendererShutdown() {
+    RendererData* bd = backendData();
+    if (!bd) return;
+    ImGuiIO& io = ImGui::GetIO();
+    rendererInvalidateDeviceObjects();
+    releaseAndClear(bd->device);
+    io.BackendFlags &= ~ImGuiBackendFlags_RendererHasVtxOffset;
+    io.BackendRendererName = nullptr;
+    io.BackendRendererUserData = nullptr;
+    IM_DELETE(bd);
+}
+
+bool rendererCreateDeviceObjects() {
+    RendererData* bd = backendData();
+    if (!bd || !bd->device) return false;
+    if (!bd->fontTexture && !createFontsTexture()) return false;
+    return createStencilSurface();
+}
+
+void rendererInvalidateDeviceObjects() {
+    RendererData* bd = backendData();
+    if (!bd || !bd->device) return;
+    releaseAndClear(bd->vertexBuffer);
+    releaseAndClear(bd->indexBuffer);
+    releaseAndClear(bd->maskVertexBuffer);
+    releaseAndClear(bd->stencilSurface);
+    if (bd->fontTexture) {
+        releaseAndClear(bd->fontTexture);
+        ImGui::GetIO().Fonts->SetTexID(nullptr);
+    }
+}
+
+void rendererNewFrame() {
+    RendererData* bd = backendData();
+    IM_ASSERT(bd != nullptr && "rendererInit was not called");
+    if (!bd->fontTexture || !bd->stencilSurface) rendererCreateDeviceObjects();
+}
+
+void rendererRenderDrawData(ImDrawData* drawData) {
+    // Nothing to draw into while minimised
+    if (drawData->DisplaySize.x <= 0.0f || drawData->DisplaySize.y <= 0.0f) return;
+    RendererData* bd = backendData();
+    IDirect3DDevice8* device = bd->device;
+
+    // Create and grow the buffers, with headroom so that they are rarely made again
+    if (!bd->vertexBuffer || bd->vertexBufferSize < drawData->TotalVtxCount) {
+        releaseAndClear(bd->vertexBuffer);
+        bd->vertexBufferSize = drawData->TotalVtxCount + 5000;
+        if (device->CreateVertexBuffer(bd->vertexBufferSize * sizeof(CustomVertex), D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY,
+                                       CustomVertexFormat, D3DPOOL_DEFAULT, &bd->vertexBuffer) != D3D_OK) {
+            bd->vertexBuffer = nullptr;
+            return;
+        }
+    }
+    if (!bd->indexBuffer || bd->indexBufferSize < drawData->TotalIdxCount) {
+        releaseAndClear(bd->indexBuffer);
+        bd->indexBufferSize = drawData->TotalIdxCount + 10000;
+        if (device->CreateIndexBuffer(bd->indexBufferSize * sizeof(ImDrawIdx), D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY,
+                                      sizeof(ImDrawIdx) == 2 ? D3DFMT_INDEX16 : D3DFMT_INDEX32, D3DPOOL_DEFAULT,
+                                      &bd->indexBuffer) != D3D_OK) {
+            bd->indexBuffer = nullptr;
+            return;
+        }
+    }
+    if (!bd->maskVertexBuffer &&
+        device->CreateVertexBuffer(MaskVertexCount * sizeof(CustomVertex), D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY,
+                                   CustomVertexFormat, D3DPOOL_DEFAULT, &bd->maskVertexBuffer) != D3D_OK) {
+        bd->maskVertexBuffer = nullptr;
+        return;
+    }
+    // Without the stencil surface no clipping is possible; skip the frame rather than draw unclipped
+    if (!bd->stencilSurface && !createStencilSurface()) return;
+
+    // Back up the device state (transforms are not part of a state block)
+    DWORD stateBlock = 0;
+    if (device->CreateStateBlock(D3DSBT_ALL, &stateBlock) != D3D_OK) return;
+    device->CaptureStateBlock(stateBlock);
+    D3DMATRIX lastWorld, lastView, lastProjection;
+    device->GetTransform(D3DTS_WORLD, &lastWorld);
+    device->GetTransform(D3DTS_VIEW, &lastView);
+    device->GetTransform(D3DTS_PROJECTION, &lastProjection);
+
+    // Copy all vertices and indices into the two buffers
+    BYTE* vertexBytes = nullptr;
+    BYTE* indexBytes = nullptr;
+    if (drawData->TotalVtxCount > 0) {
+        if (bd->vertexBuffer->Lock(0, drawData->TotalVtxCount * sizeof(CustomVertex), &vertexBytes, D3DLOCK_DISCARD) !=
+            D3D_OK) {
+            device->DeleteStateBlock(stateBlock);
+            return;
+        }
+        if (bd->indexBuffer->Lock(0, drawData->TotalIdxCount * sizeof(ImDrawIdx), &indexBytes, D3DLOCK_DISCARD) !=
+            D3D_OK) {
+            bd->vertexBuffer->Unlock();
+            device->DeleteStateBlock(stateBlock);
+            return;
+        }
+        CustomVertex* vtxDst = reinterpret_cast<CustomVertex*>(vertexBytes);
+        ImDrawIdx* idxDst = reinterpret_cast<ImDrawIdx*>(indexBytes);
+        for (int n = 0; n < drawData->CmdListsCount; ++n) {
+            const ImDrawList* list = drawData->CmdLists[n];
+            for (const ImDrawVert& v : list->VtxBuffer)
+                *vtxDst++ = CustomVertex{{v.pos.x, v.pos.y, 0.0f}, toArgb(v.col), {v.uv.x, v.uv.y}};
+            std::memcpy(idxDst, list->IdxBuffer.Data, list->IdxBuffer.Size * sizeof(ImDrawIdx));
+            idxDst += list->IdxBuffer.Size;
+        }
+        bd->vertexBuffer->Unlock();
+        bd->indexBuffer->Unlock();
+    }
+    device->SetStreamSource(0, bd->vertexBuffer, sizeof(CustomVertex));
+    device->SetIndices(bd->indexBuffer, 0);
+    device->SetVertexShader(CustomVertexFormat);
+    setupRenderState(drawData);
+
+    // Draw every command through its own stencil mask
+    int globalVtxOffset = 0;
+    int globalIdxOffset = 0;
+    const ImVec2 clipOff = drawData->DisplayPos;
+    for (int n = 0; n < drawData->CmdListsCount; ++n) {
+        const ImDrawList* list = drawData->CmdLists[n];
+        for (const ImDrawCmd& cmd : list->CmdBuffer) {
+            if (cmd.UserCallback) {
+                if (cmd.UserCallback == ImDrawCallback_ResetRenderState)
+                    setupRenderState(drawData);
+                else
+                    cmd.UserCallback(list, &cmd);
+                continue;
+            }
+            const LONG left = static_cast<LONG>(cmd.ClipRect.x - clipOff.x);
+            const LONG top = static_cast<LONG>(cmd.ClipRect.y - clipOff.y);
+            const LONG right = static_cast<LONG>(cmd.ClipRect.z - clipOff.x);
+            const LONG bottom = static_cast<LONG>(cmd.ClipRect.w - clipOff.y);
+            if (left >= right || top >= bottom) continue;
+            device->SetTexture(0, static_cast<IDirect3DTexture8*>(cmd.GetTexID()));
+
+            // Mask pass: stencil 0xFF inside the clip rectangle, 0 elsewhere. The mask is
+            // drawn in GUI coordinates, so the display position is added back.
+            if (!writeMask(bd, left + clipOff.x, top + clipOff.y, right + clipOff.x, bottom + clipOff.y)) continue;
+            device->SetRenderState(D3DRS_COLORWRITEENABLE, 0);
+            device->SetRenderState(D3DRS_ZENABLE, TRUE);
+            device->SetRenderState(D3DRS_ZFUNC, D3DCMP_ALWAYS);
+            device->SetRenderState(D3DRS_STENCILENABLE, TRUE);
+            device->SetRenderState(D3DRS_STENCILWRITEMASK, 0xFF);
+            device->SetRenderState(D3DRS_STENCILMASK, 0xFF);
+            device->SetRenderState(D3DRS_STENCILFUNC, D3DCMP_ALWAYS);
+            device->SetRenderState(D3DRS_STENCILPASS, D3DSTENCILOP_REPLACE);
+            device->SetRenderState(D3DRS_STENCILREF, 0xFF);
+            device->Clear(0, nullptr, D3DCLEAR_STENCIL, 0, 1.0f, 0);
+            device->SetStreamSource(0, bd->maskVertexBuffer, sizeof(CustomVertex));
+            device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 2);
+
+            // Draw pass: only where the stencil holds 0xFF
+            device->SetStreamSource(0, bd->vertexBuffer, sizeof(CustomVertex));
+            device->SetIndices(bd->indexBuffer, globalVtxOffset + cmd.VtxOffset);
+            device->SetRenderState(D3DRS_COLORWRITEENABLE, D3DCOLORWRITEENABLE_RED | D3DCOLORWRITEENABLE_GREEN |
+                                                               D3DCOLORWRITEENABLE_BLUE | D3DCOLORWRITEENABLE_ALPHA);
+            device->SetRenderState(D3DRS_ZENABLE, FALSE);
+            device->SetRenderState(D3DRS_STENCILENABLE, TRUE);
+            device->SetRenderState(D3DRS_STENCILWRITEMASK, 0);
+            device->SetRenderState(D3DRS_STENCILMASK, 0xFF);
+            device->SetRenderState(D3DRS_STENCILFUNC, D3DCMP_EQUAL);
+            device->SetRenderState(D3DRS_STENCILFAIL, D3DSTENCILOP_KEEP);
+            device->SetRenderState(D3DRS_STENCILPASS, D3DSTENCILOP_KEEP);
+            device->SetRenderState(D3DRS_STENCILREF, 0xFF);
+            device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, static_cast<UINT>(list->VtxBuffer.Size),
+                                         cmd.IdxOffset + globalIdxOffset, cmd.ElemCount / 3);
+        }
+        globalIdxOffset += list->IdxBuffer.Size;
+        globalVtxOffset += list->VtxBuffer.Size;
+    }
+
+    // Restore the transforms, the device's depth-stencil surface and the state
+    device->SetTransform(D3DTS_WORLD, &lastWorld);
+    device->SetTransform(D3DTS_VIEW, &lastView);
+    device->SetTransform(D3DTS_PROJECTION, &lastProjection);
+    if (bd->savedDepthSurface) {
+        IDirect3DSurface8* target = nullptr;
+        if (device->GetRenderTarget(&target) == D3D_OK && target) {
+            device->SetRenderTarget(target, bd->savedDepthSurface);
+            target->Release();
+        }
+        releaseAndClear(bd->savedDepthSurface);
+    }
+    device->ApplyStateBlock(stateBlock);
+    device->DeleteStateBlock(stateBlock);
+}
+
+}  // namespace starfell

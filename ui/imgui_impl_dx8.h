@@ -1,0 +1,31 @@
+// dear imgui: Renderer Backend for Direct3D 8 ("imgui_impl_dx8")
+// The GUI's draw data drawn with Direct3D 8 draw calls; use with a platform
+// backend (Win32). Direct3D 8 has no scissor test, so every clip rectangle is
+// enforced through the stencil buffer of a depth-stencil surface of its own.
+//
+// Implemented features:
+//  [X] Renderer: User texture binding. Use 'IDirect3DTexture8*' as ImTextureID.
+//  [X] Renderer: Clip rectangles through a D3DFMT_D24S8 stencil mask.
+//  [X] Renderer: Large meshes (64k+ vertices) with 16-bit indices (ImDrawCmd::VtxOffset honoured).
+//  [X] Renderer: ImDrawCallback_ResetRenderState.
+#pragma once
+#include "imgui.h"
+
+struct IDirect3DDevice8;
+
+namespace starfell {
+
+// Keeps one reference to `device` until rendererShutdown.
+bool rendererInit(IDirect3DDevice8* device);
+void rendererShutdown();
+// Creates the device objects when they are missing.
+void rendererNewFrame();
+// Between BeginScene and EndScene.
+void rendererRenderDrawData(ImDrawData* drawData);
+
+// Device objects in the default pool: invalidate before a device reset and
+// create again after it.
+bool rendererCreateDeviceObjects();
+void rendererInvalidateDeviceObjects();
+
+}  // namespace starfell

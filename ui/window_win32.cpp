@@ -1,0 +1,248 @@
+// The launcher window on Windows: a borderless Win32 popup with a Direct3D 8
+// device, the UI thread's frame loop and the main thread's message pump.
+#include <windows.h>
+#include <d3d8.h>
+
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+#include "core/launcher_config.h"
+#include "imgui.h"
+#include "imgui_impl_win32.h"
+#include "resources/embedded.h"
+#include "ui/device_win32.h"
+#include "ui/imgui_impl_dx8.h"
+#include "ui/images.h"
+#include "ui/locked_queue.h"
+#include "ui/theme.h"
+#include "ui/window.h"
+#include "ui/window_layout.h"
+
+extern IMGUI_IMPL_API LRESULT ImGui_ImplWin32_WndProcHandler(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+namespace starfell {
+namespace {
+
+const char* const WindowClassName = "ImGui Example";
+
+struct QueuedMessage {
+    HWND window;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+
+// LauncherWindow and RenderDevice: made on the main thread before the UI thread starts.
+WNDCLASSEXA windowClass{};
+HWND window = nullptr;
+DWORD mainThreadId = 0;
+IDirect3D8* direct3d = nullptr;
+IDirect3DDevice8* device = nullptr;
+D3DPRESENT_PARAMETERS presentParams{};
+
+// The back-buffer size from WM_SIZE (main thread), read by a reset (UI thread).
+std::mutex& backBufferMutex() {
+    static std::mutex* mutex = new std::mutex;  // never destroyed: exit() may run while the UI thread draws
+    return *mutex;
+}
+
+// Input for the GUI, from the window procedure (main thread) to the frame loop (UI thread).
+LockedQueue<QueuedMessage>& inputQueue() {
+    static auto* queue = new LockedQueue<QueuedMessage>(4096);  // never destroyed, as above
+    return *queue;
+}
+
+bool isGuiInput(UINT message) {
+    switch (message) {
+        case WM_MOUSEMOVE: case WM_MOUSELEAVE:
+        case WM_LBUTTONDOWN: case WM_LBUTTONDBLCLK: case WM_LBUTTONUP:
+        case WM_RBUTTONDOWN: case WM_RBUTTONDBLCLK: case WM_RBUTTONUP:
+        case WM_MBUTTONDOWN: case WM_MBUTTONDBLCLK: case WM_MBUTTONUP:
+        case WM_XBUTTONDOWN: case WM_XBUTTONDBLCLK: case WM_XBUTTONUP:
+        case WM_MOUSEWHEEL: case WM_MOUSEHWHEEL:
+        case WM_KEYDOWN: case WM_KEYUP: case WM_SYSKEYDOWN: case WM_SYSKEYUP:
+        case WM_SETFOCUS: case WM_KILLFOCUS: case WM_CHAR: case WM_DEVICECHANGE:
+            return true;
+        default:
+            return false;
+    }
+}
+
+LRESULT WINAPI windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    // The GUI lives on the UI thread: its input is queued and replayed there.
+    if (isGuiInput(message)) inputQueue().push({hwnd, message, wParam, lParam});
+    switch (message) {
+        case WM_MOUSEMOVE: {
+            // Leave notifications must be asked for by the thread that owns the window.
+            TRACKMOUSEEVENT track = {sizeof(track), TME_LEAVE, hwnd, 0};
+            TrackMouseEvent(&track);
+            break;
+        }
+        case WM_SETCURSOR:
+            // The class has no cursor of its own; the launcher shows the arrow.
+            if (LOWORD(lParam) == HTCLIENT) {
+                SetCursor(LoadCursor(nullptr, IDC_ARROW));
+                return 1;
+            }
+            break;
+        case WM_SIZE:
+            if (device != nullptr && wParam != SIZE_MINIMIZED) {
+                std::lock_guard<std::mutex> lock(backBufferMutex());
+                presentParams.BackBufferWidth = LOWORD(lParam);
+                presentParams.BackBufferHeight = HIWORD(lParam);
+            }
+            return 0;
+        case WM_SYSCOMMAND:
+            if ((wParam & 0xFFF0) == SC_KEYMENU) return 0;  // no window menu to enter
+            break;
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+        case WM_CLOSE:
+            std::exit(0);
+    }
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+bool createDevice() {
+    direct3d = Direct3DCreate8(220);
+    if (!direct3d) return false;
+    D3DDISPLAYMODE mode;
+    if (direct3d->GetAdapterDisplayMode(D3DADAPTER_DEFAULT, &mode) != D3D_OK) return false;
+    ZeroMemory(&presentParams, sizeof(presentParams));
+    presentParams.BackBufferFormat = mode.Format;
+    presentParams.SwapEffect = D3DSWAPEFFECT_DISCARD;
+    presentParams.Windowed = TRUE;
+    presentParams.EnableAutoDepthStencil = TRUE;
+    presentParams.AutoDepthStencilFormat = D3DFMT_D16;
+    return direct3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window, D3DCREATE_SOFTWARE_VERTEXPROCESSING,
+                                  &presentParams, &device) == D3D_OK &&
+           device;
+}
+
+void resetDevice() {
+    rendererInvalidateDeviceObjects();
+    D3DPRESENT_PARAMETERS params;
+    {
+        std::lock_guard<std::mutex> lock(backBufferMutex());
+        params = presentParams;
+    }
+    device->Reset(&params);
+    rendererCreateDeviceObjects();
+}
+
+void releaseDevice() {
+    if (device) {
+        device->Release();
+        device = nullptr;
+    }
+    if (direct3d) {
+        direct3d->Release();
+        direct3d = nullptr;
+    }
+}
+
+}  // namespace
+
+IDirect3DDevice8* launcherDevice() { return device; }
+
+bool createLauncherWindow() {
+    mainThreadId = GetCurrentThreadId();
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.style = CS_CLASSDC;
+    windowClass.lpfnWndProc = windowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(resources::WindowIconId));
+    windowClass.lpszClassName = WindowClassName;
+    RegisterClassExA(&windowClass);
+
+    window = CreateWindowExA(0, WindowClassName, launcherConfig().BrandName.c_str(), WS_POPUP, 100, 100, WindowWidth,
+                             WindowHeight, nullptr, nullptr, instance, nullptr);
+    if (!window || !createDevice()) {
+        releaseDevice();
+        UnregisterClassA(WindowClassName, instance);
+        std::exit(1);
+    }
+    ShowWindow(window, SW_SHOWDEFAULT);
+    UpdateWindow(window);
+
+    ImGui::CreateContext();
+    ImGuiIO& io = ImGui::GetIO();
+    io.IniFilename = nullptr;
+    io.LogFilename = nullptr;
+    setupFontsAndTheme();
+    io.ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard | ImGuiConfigFlags_NavEnableGamepad;
+
+    const WindowPosition position =
+        centredWindowPosition(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    SetWindowPos(window, HWND_TOP, position.x, position.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+
+    loadImageResource(resources::BackgroundImageId, backgroundTexture);
+    return true;
+}
+
+void runFrameLoopWith(void (*drawFrame)(), void (*prepare)()) {
+    // Share the main thread's input state, so that the platform backend's key
+    // state, capture and cursor calls on this thread act on the launcher window.
+    AttachThreadInput(GetCurrentThreadId(), mainThreadId, TRUE);
+    ImGui_ImplWin32_Init(window);
+    rendererInit(device);
+    if (prepare) prepare();
+
+    std::vector<QueuedMessage> input;
+    for (;;) {
+        // This thread's own queue (the window's messages go to the main thread)
+        bool quit = false;
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+            if (msg.message == WM_QUIT) quit = true;
+        }
+        if (quit) break;
+
+        inputQueue().drain(input);
+        for (const QueuedMessage& m : input) ImGui_ImplWin32_WndProcHandler(m.window, m.message, m.wParam, m.lParam);
+
+        rendererNewFrame();
+        ImGui_ImplWin32_NewFrame();
+        ImGui::NewFrame();
+        drawFrame();
+        ImGui::EndFrame();
+
+        device->SetRenderState(D3DRS_ZENABLE, FALSE);
+        device->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
+        if (device->BeginScene() == D3D_OK) {
+            ImGui::Render();
+            rendererRenderDrawData(ImGui::GetDrawData());
+            device->EndScene();
+        }
+        const HRESULT presented = device->Present(nullptr, nullptr, nullptr, nullptr);
+        if (presented == D3DERR_DEVICELOST && device->TestCooperativeLevel() == D3DERR_DEVICENOTRESET) resetDevice();
+        Sleep(10);
+    }
+
+    // Never reached in practice: nothing posts WM_QUIT to this thread. The window
+    // belongs to the main thread and cannot be destroyed from here; it is left alone.
+    rendererShutdown();
+    ImGui_ImplWin32_Shutdown();
+    ImGui::DestroyContext();
+    releaseDevice();
+    releaseImage(backgroundTexture);
+}
+
+void pumpMessagesForever() {
+    for (;;) {
+        Sleep(10);
+        MSG msg;
+        if (PeekMessageA(&msg, window, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+}
+
+}  // namespace starfell
