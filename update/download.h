@@ -42,8 +42,10 @@ class Downloader {
 public:
     std::atomic<std::int32_t> percent{0};
 
-    // Fed by the transfer's progress callback; always returns 0 (go on).
-    int OnProgress(std::uint64_t progress, std::uint64_t progressMax);
+    // Fed by the transfer's progress callback, shaped like the Windows slot
+    // (status code and text unused); always returns 0, "go on".
+    int OnProgress(std::uint64_t progress, std::uint64_t progressMax, unsigned long statusCode = 0,
+                   const wchar_t* statusText = nullptr);
 };
 #endif
 

@@ -112,7 +112,7 @@ void download(Downloader& downloader, const std::string& url, const std::string&
 
 }  // namespace
 
-int Downloader::OnProgress(std::uint64_t progress, std::uint64_t progressMax) {
+int Downloader::OnProgress(std::uint64_t progress, std::uint64_t progressMax, unsigned long, const wchar_t*) {
     percent.store(progressPercent(progress, progressMax, percent.load(std::memory_order_relaxed)),
                   std::memory_order_relaxed);
     return 0;

@@ -146,15 +146,14 @@ std::string normalisedFolder(std::string folder) {
     return folder;
 }
 
-// A patch entry names a file and a URL, so only plain decimal digits pass.
-bool isPatchNumber(const std::wstring& entry, std::int32_t& number) {
+}  // namespace
+
+bool readPatchNumber(const std::wstring& entry, std::int32_t& number) {
     if (entry.empty() || entry.size() > 9) return false;
     for (wchar_t c : entry)
         if (c < L'0' || c > L'9') return false;
     return parseVersionNumber(wideToUtf8(entry), number);
 }
-
-}  // namespace
 
 bool extractArchive(const std::string& archivePath, const std::string& destinationFolder) {
     std::FILE* file = archive_files::openForReading(archivePath);
@@ -205,7 +204,7 @@ void applyPatchList(const std::string& packet) {
     const std::wstring baseUrl = utf8ToWide(launcherConfig().PatchBaseUrl);
     for (const std::wstring& entry : entries) {
         std::int32_t number = 0;
-        if (!isPatchNumber(entry, number)) {
+        if (!readPatchNumber(entry, number)) {
             if (!entry.empty()) writeDiagnostic(L"Skipped patch entry that is not a number: " + entry);
             continue;
         }

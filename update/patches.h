@@ -11,6 +11,10 @@ namespace starfell {
 // An entry that is not a plain decimal number is skipped.
 void applyPatchList(const std::string& packet);
 
+// A patch entry names a file and a URL, so only plain decimal digits (at
+// most nine, so the value fits 32 bits) count as a patch number.
+bool readPatchNumber(const std::wstring& entry, std::int32_t& number);
+
 // Extracts every entry of the ZIP archive into `destinationFolder` (both
 // UTF-8). True when every entry was written; false when the archive cannot
 // be opened or any entry failed (the others are still applied). Entries whose

@@ -1,0 +1,35 @@
+// Windows: a game file that stays locked is skipped with one line, the rest applied.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+#include "update/patches.h"
+#include "zip_builder.h"
+
+namespace starfell {
+namespace {
+
+TEST(ExtractLocked, LockedFileIsReportedOnceAndSkipped) {
+    test::ScratchFolder game;
+    test::writeFile(game.path() / "locked.dat", "in use");
+    HANDLE lock = CreateFileW((game.wide() + L"locked.dat").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+
+    test::ScratchFolder staging;
+    const std::string archive = staging.narrow() + "patch.zip";
+    test::writeFile(test::pathOf(archive), test::ZipBuilder().file("locked.dat", "new").file("other.dat", "ok").bytes());
+    const DWORD started = GetTickCount();
+    test::CapturedDiagnostics diagnostics;
+    EXPECT_FALSE(extractArchive(archive, game.narrow()));
+    EXPECT_GE(GetTickCount() - started, 250u);  // three attempts, 100 ms apart
+    EXPECT_EQ(diagnostics.text(), "Failed to delete file: " + game.narrow() + "locked.dat Error: 32\n"
+                                  "Extraction completed with errors\n");
+    CloseHandle(lock);
+    EXPECT_EQ(test::readFile(game.path() / "locked.dat"), "in use");
+    EXPECT_EQ(test::readFile(game.path() / "other.dat"), "ok");
+}
+
+}  // namespace
+}  // namespace starfell
