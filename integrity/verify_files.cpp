@@ -1,8 +1,155 @@
-// Placeholder until verification lands.
+// Verification and repair of the game folder against the server's file list:
+// every listed file is hashed, wrong or missing ones are downloaded again and
+// checked once more, and the run ends Ready or with a list of what is still wrong.
 #include "integrity/verify_files.h"
+
+#include <algorithm>
+#include <mutex>
+
+#include "core/launcher_config.h"
+#include "core/launcher_state.h"
+#include "core/packet.h"
+#include "integrity/file_md5.h"
+#include "update/diagnostics.h"
+#include "update/download.h"
+#include "update/file_platform.h"
+#include "update/file_utils.h"
+#include "update/game_guard.h"
+#include "update/text_utils.h"
 
 namespace starfell {
 
-void verifyGameFiles(const std::string&) {}
+namespace {
+
+// Two runs at once would download over each other's files.
+std::mutex verificationMutex;
+
+bool isAscii(const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+bool isSeparator(char c) { return c == '/' || c == '\\'; }
+
+// Windows drops trailing dots and spaces from a name, so ". ." or "..." can
+// still mean the parent folder there.
+bool namesParentFolder(const std::string& component) {
+    return component.find("..") != std::string::npos &&
+           component.find_first_not_of(". ") == std::string::npos;
+}
+
+// True when the digest of the file is accepted: the digest text occurs in the
+// expected text (lowercase digits only, so an uppercase digest never matches).
+bool accepted(const std::wstring& localPath, const std::string& expectedDigests) {
+    return expectedDigests.find(fileMd5(localPath)) != std::string::npos;
+}
+
+// Creates the one folder that is to hold `localPath` and downloads into it.
+// Names outside ASCII go through the wide calls, which keep them intact.
+void repairFile(const std::string& url, const std::string& localPath) {
+    if (isAscii(localPath) && isAscii(url)) {
+        createParentDirectory(localPath);
+        guardedDownload(downloader, url, localPath);
+        return;
+    }
+    const std::wstring widePath = utf8ToWide(localPath);
+    const std::wstring folder = folderOfPath(widePath);
+    if (folder.size() > 1) fs::makeDirectory(folder.substr(0, folder.size() - 1));
+    guardedDownload(downloader, utf8ToWide(url), widePath);
+}
+
+}  // namespace
+
+bool isUnsafeRelativePath(const std::string& relativePath) {
+    if (relativePath.empty() || isSeparator(relativePath[0])) return true;
+    const char first = relativePath[0];
+    if (relativePath.size() >= 2 && relativePath[1] == ':' &&
+        ((first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z')))
+        return true;
+    size_t start = 0;
+    while (start <= relativePath.size()) {
+        size_t end = start;
+        while (end < relativePath.size() && !isSeparator(relativePath[end])) ++end;
+        if (namesParentFolder(relativePath.substr(start, end - start))) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+std::string failureMessage(int failed, const std::vector<std::string>& failedNames) {
+    std::string message = "Missing/corrupted files (" + std::to_string(failed) + "): ";
+    const size_t shown = std::min<size_t>(failedNames.size(), 3);
+    for (size_t i = 0; i < shown; ++i) {
+        if (i > 0) message += ", ";
+        message += failedNames[i];
+    }
+    // Counted from `failed`, so entries without a name are still counted.
+    if (static_cast<size_t>(failed) > shown) message += "... and " + std::to_string(failed - shown) + " more";
+    return message + ". Please restart launcher.";
+}
+
+void verifyGameFiles(const std::string& packet, const std::string& folder, const std::string& websiteUrl) {
+    std::lock_guard<std::mutex> serialised(verificationMutex);
+    launcherState.setStatusText("Checking missing files.");
+    launcherState.phase = LauncherPhase::Verifying;
+
+    PacketReader reader(packet, 4);
+    std::uint8_t count = 0;
+    std::string header;
+    reader.readByte(count);
+    reader.readText(header);  // read past; its text is not used
+
+    int ok = 0, failed = 0;
+    std::vector<std::string> failedNames;
+    int handled = 0;
+    for (; handled < count; ++handled) {
+        std::string relativePath, downloadName, expectedDigests;
+        if (!reader.readText(relativePath) || !reader.readText(downloadName) || !reader.readText(expectedDigests))
+            break;
+
+        if (isUnsafeRelativePath(relativePath)) {
+            writeDiagnostic("Refused unsafe path: " + relativePath);
+            ++failed;
+            failedNames.push_back(relativePath);
+            continue;
+        }
+        // Server paths may use either separator; use the platform's own.
+        std::string nativePath = relativePath;
+        std::replace(nativePath.begin(), nativePath.end(), '\\', fs::kSeparator);
+        const std::string localPath = folder + nativePath;
+        const std::string url = websiteUrl + "patches/Launcher/" + downloadName;
+
+        if (accepted(utf8ToWide(localPath), expectedDigests)) {
+            ++ok;
+            continue;
+        }
+        launcherState.setStatusText("Downloading " + relativePath + " file.");
+        repairFile(url, localPath);
+        if (accepted(utf8ToWide(localPath), expectedDigests)) {
+            ++ok;
+        } else {
+            ++failed;
+            failedNames.push_back(relativePath);
+            writeDiagnostic("MD5 mismatch for: " + relativePath);
+        }
+    }
+    if (!reader.ok()) {
+        // A list cut short cannot vouch for the files it did not name; a list
+        // without even its count leaves at least one unknown entry.
+        const int unread = std::max(count - handled, 1);
+        writeDiagnostic("File list ends early, entries not read: " + std::to_string(unread));
+        failed += unread;
+    }
+
+    if (ok == count && reader.ok()) {
+        launcherState.phase = LauncherPhase::Ready;
+        launcherState.setStatusText("Ready.");
+    } else {
+        launcherState.setStatusText(failureMessage(failed, failedNames));
+    }
+}
+
+void verifyGameFiles(const std::string& packet) {
+    verifyGameFiles(packet, wideToUtf8(launcherFolder()), launcherConfig().WebsiteUrl);
+}
 
 }  // namespace starfell

@@ -1,10 +1,26 @@
 // Verification and repair of the game files the server lists.
 #pragma once
 #include <string>
+#include <vector>
 
 namespace starfell {
 
-// Handler of a FileCheck packet (whole packet, type included).
+// Handler of a FileCheck packet (whole packet, type included): checks every
+// listed file in the launcher's folder, re-downloads the wrong ones from the
+// web site, and reports through launcherState. Runs one at a time: a second
+// packet waits until the first run has finished.
 void verifyGameFiles(const std::string& packet);
+
+// The same run for any game folder (UTF-8, ending with its separator) and any
+// web site (ending with '/').
+void verifyGameFiles(const std::string& packet, const std::string& folder, const std::string& websiteUrl);
+
+// True when a server-sent relative path could reach outside the game folder:
+// empty, absolute, with a drive letter, or with a ".." component.
+bool isUnsafeRelativePath(const std::string& relativePath);
+
+// The status line of a run that left files wrong. `failed` may exceed the
+// number of names when entries could not be read at all.
+std::string failureMessage(int failed, const std::vector<std::string>& failedNames);
 
 }  // namespace starfell

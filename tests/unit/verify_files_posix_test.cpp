@@ -1,0 +1,247 @@
+// File verification and repair against a real HTTP store on loopback: what is
+// downloaded, what the run reports, and what it refuses to touch.
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <openssl/evp.h>
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <thread>
+
+#include "core/launcher_state.h"
+#include "integrity/file_md5.h"
+#include "integrity/verify_files.h"
+#include "test_support.h"
+
+namespace starfell {
+namespace {
+
+namespace fsys = std::filesystem;
+
+std::string md5Of(const std::string& bytes) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr);
+    return digestToHex(digest, length);
+}
+
+struct Entry {
+    std::string relativePath, downloadName, expectedDigests;
+};
+
+std::string fileCheckPacket(const std::vector<Entry>& entries, const std::string& header = "files") {
+    std::string packet("\xEB\x03\x00\x00", 4);
+    packet += static_cast<char>(entries.size());
+    auto text = [&](const std::string& value) { packet += static_cast<char>(value.size()) + value; };
+    text(header);
+    for (const auto& entry : entries) {
+        text(entry.relativePath);
+        text(entry.downloadName);
+        text(entry.expectedDigests);
+    }
+    return packet;
+}
+
+// A static file store under /patches/Launcher/ that counts what it serves.
+class FileStore {
+public:
+    FileStore() {
+        server_.Get(R"(/patches/Launcher/(.+))", [this](const httplib::Request& request, httplib::Response& response) {
+            const int now = ++inFlight_;
+            int seen = maxInFlight_.load();
+            while (now > seen && !maxInFlight_.compare_exchange_weak(seen, now)) {
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs_));
+            std::string name = request.matches[1];
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                requests_.push_back(name);
+                auto found = files_.find(name);
+                if (found == files_.end()) response.status = 404;
+                else response.set_content(found->second, "application/octet-stream");
+            }
+            --inFlight_;
+        });
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ~FileStore() {
+        server_.stop();
+        thread_.join();
+    }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+    void put(const std::string& name, const std::string& bytes) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        files_[name] = bytes;
+    }
+    std::vector<std::string> requests() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return requests_;
+    }
+    void setDelay(int milliseconds) { delayMs_ = milliseconds; }
+    int maxInFlight() const { return maxInFlight_; }
+
+private:
+    httplib::Server server_;
+    std::thread thread_;
+    int port_ = 0;
+    mutable std::mutex mutex_;
+    std::map<std::string, std::string> files_;
+    std::vector<std::string> requests_;
+    std::atomic<int> delayMs_{0}, inFlight_{0}, maxInFlight_{0};
+};
+
+class Verification : public ::testing::Test {
+protected:
+    void run(const std::string& packet) { verifyGameFiles(packet, folder.narrow(), store.url()); }
+    fsys::path at(const std::string& relative) const { return test::pathOf(folder.narrow() + relative); }
+    test::ScratchFolder folder;
+    FileStore store;
+};
+
+TEST_F(Verification, EmptyListIsReady) {
+    launcherState.phase = LauncherPhase::Patching;
+    run(fileCheckPacket({}));
+    EXPECT_EQ(launcherState.phase.load(), LauncherPhase::Ready);
+    EXPECT_EQ(launcherState.statusText(), "Ready.");
+    EXPECT_TRUE(store.requests().empty());
+}
+
+TEST_F(Verification, RepairsWrongAndMissingFiles) {
+    const std::string a = test::patternBytes(3000), b = "fresh b", c = "fresh c", good = "already right";
+    fsys::create_directories(at("data"));
+    test::writeFile(at("a.dat"), "stale");
+    test::writeFile(at("data/b.dat"), "");
+    test::writeFile(at("good.dat"), good);
+    store.put("a.dat", a);
+    store.put("b.dat", b);
+    store.put("c.dat", c);
+    test::CapturedDiagnostics diagnostics;
+    run(fileCheckPacket({{"a.dat", "a.dat", md5Of(a)},
+                         {"good.dat", "good.dat", md5Of(good)},
+                         {"data\\b.dat", "b.dat", md5Of(b)},  // Windows separators
+                         {"c.dat", "c.dat", md5Of(c)}}));
+    EXPECT_EQ(store.requests(), (std::vector<std::string>{"a.dat", "b.dat", "c.dat"}));
+    EXPECT_EQ(test::readFile(at("a.dat")), a);
+    EXPECT_EQ(test::readFile(at("data/b.dat")), b);
+    EXPECT_EQ(test::readFile(at("c.dat")), c);
+    EXPECT_EQ(launcherState.phase.load(), LauncherPhase::Ready);
+    EXPECT_EQ(launcherState.statusText(), "Ready.");
+    EXPECT_EQ(diagnostics.text().find("MD5 mismatch"), std::string::npos);
+}
+
+TEST_F(Verification, FilesThatStayWrongAreListed) {
+    std::vector<Entry> entries;
+    for (const char* name : {"a", "b", "c", "d", "e"}) {
+        test::writeFile(at(name), "wrong");
+        store.put(name, "still wrong");
+        entries.push_back({name, name, md5Of("right")});
+    }
+    test::CapturedDiagnostics diagnostics;
+    run(fileCheckPacket(entries));
+    EXPECT_EQ(launcherState.phase.load(), LauncherPhase::Verifying);
+    EXPECT_EQ(launcherState.statusText(), "Missing/corrupted files (5): a, b, c... and 2 more. Please restart launcher.");
+    EXPECT_NE(diagnostics.text().find("MD5 mismatch for: e\n"), std::string::npos);
+    EXPECT_EQ(store.requests().size(), 5u);
+}
+
+TEST(FailureMessage, NamesAtMostThree) {
+    EXPECT_EQ(failureMessage(1, {"a.dat"}), "Missing/corrupted files (1): a.dat. Please restart launcher.");
+    EXPECT_EQ(failureMessage(3, {"a", "b", "c"}), "Missing/corrupted files (3): a, b, c. Please restart launcher.");
+    EXPECT_EQ(failureMessage(4, {"a", "b", "c", "d"}),
+              "Missing/corrupted files (4): a, b, c... and 1 more. Please restart launcher.");
+}
+
+TEST_F(Verification, OnlyOneMissingFolderLevelIsCreated) {
+    store.put("x", "content");
+    run(fileCheckPacket({{"one/x.dat", "x", md5Of("content")}, {"two/levels/x.dat", "x", md5Of("content")}}));
+    EXPECT_EQ(test::readFile(at("one/x.dat")), "content");
+    EXPECT_FALSE(fsys::exists(at("two")));
+    EXPECT_EQ(launcherState.statusText(), "Missing/corrupted files (1): two/levels/x.dat. Please restart launcher.");
+}
+
+TEST_F(Verification, DigestTextMatching) {
+    test::writeFile(at("upper.dat"), "same");
+    test::writeFile(at("either.dat"), "second");
+    store.put("upper.dat", "same");
+    std::string upper = md5Of("same");
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    run(fileCheckPacket({{"upper.dat", "upper.dat", upper},
+                         {"either.dat", "either.dat", md5Of("first") + "|" + md5Of("second")}}));
+    // The uppercase one is fetched and still rejected; either digest of two is accepted as it is.
+    EXPECT_EQ(store.requests(), std::vector<std::string>{"upper.dat"});
+    EXPECT_EQ(launcherState.statusText(), "Missing/corrupted files (1): upper.dat. Please restart launcher.");
+}
+
+TEST_F(Verification, HeaderHasNoEffect) {
+    test::writeFile(at("f.dat"), "ok");
+    for (const std::string& header : {std::string(), std::string("anything at all"), std::string(255, 'h'), std::string("\0x", 2)}) {
+        run(fileCheckPacket({{"f.dat", "f.dat", md5Of("ok")}}, header));
+        EXPECT_EQ(launcherState.statusText(), "Ready.") << header.size();
+    }
+    EXPECT_TRUE(store.requests().empty());
+}
+
+TEST_F(Verification, UnsafePathsAreRefused) {
+    store.put("evil", "payload");
+    const std::string unsafe[] = {"../evil.dat", "/tmp/evil.dat", "\\evil.dat", "C:\\evil.dat", "c:evil.dat", "x:y.dat",
+                                  "a\\..\\..\\evil.dat", "a/../evil.dat", "a/. ./evil.dat", ""};
+    std::vector<Entry> entries;
+    for (const auto& path : unsafe) entries.push_back({path, "evil", md5Of("payload")});
+    test::CapturedDiagnostics diagnostics;
+    run(fileCheckPacket(entries));
+    EXPECT_TRUE(store.requests().empty());
+    EXPECT_EQ(launcherState.phase.load(), LauncherPhase::Verifying);
+    EXPECT_NE(launcherState.statusText().find("(10): ../evil.dat, /tmp/evil.dat, \\evil.dat... and 7 more"),
+              std::string::npos);
+    EXPECT_NE(diagnostics.text().find("Refused unsafe path: a/../evil.dat\n"), std::string::npos);
+    EXPECT_FALSE(fsys::exists(folder.path().parent_path() / "evil.dat"));
+
+    // Names that only look alike stay allowed.
+    for (const char* safe : {"a..b.dat", "..dat", "dir/.hidden", "./ok.dat"})
+        EXPECT_FALSE(isUnsafeRelativePath(safe)) << safe;
+}
+
+TEST_F(Verification, PacketCutShortIsNeverReady) {
+    test::writeFile(at("f.dat"), "ok");
+    std::string packet = fileCheckPacket({{"f.dat", "f.dat", md5Of("ok")}, {"g.dat", "g.dat", md5Of("ok")}});
+    packet[4] = 3;                           // promises a third entry
+    packet.resize(packet.size() - 10);       // and cuts the second one's digest
+    test::CapturedDiagnostics diagnostics;
+    run(packet);
+    EXPECT_EQ(launcherState.phase.load(), LauncherPhase::Verifying);
+    EXPECT_EQ(launcherState.statusText(), "Missing/corrupted files (2): ... and 2 more. Please restart launcher.");
+    EXPECT_NE(diagnostics.text().find("File list ends early, entries not read: 2"), std::string::npos);
+    EXPECT_TRUE(store.requests().empty());
+
+    run(std::string("\xEB\x03\x00\x00", 4));  // not even a count
+    EXPECT_EQ(launcherState.phase.load(), LauncherPhase::Verifying);
+}
+
+TEST_F(Verification, NonAsciiPathsAreRepaired) {
+    store.put("e.dat", "accented");
+    run(fileCheckPacket({{"donn\xC3\xA9" "es/\xC3\xA9t\xC3\xA9.dat", "e.dat", md5Of("accented")}}));
+    EXPECT_EQ(test::readFile(at("donn\xC3\xA9" "es/\xC3\xA9t\xC3\xA9.dat")), "accented");
+    EXPECT_EQ(launcherState.statusText(), "Ready.");
+}
+
+TEST_F(Verification, RunsArrivingTogetherTakeTurns) {
+    store.setDelay(150);
+    store.put("f.dat", "fresh");
+    const std::string packet = fileCheckPacket({{"f.dat", "f.dat", md5Of("fresh")}});
+    const std::string other = fileCheckPacket({{"g.dat", "f.dat", md5Of("fresh")}});
+    std::thread first([&] { run(packet); });
+    std::thread second([&] { run(other); });
+    first.join();
+    second.join();
+    EXPECT_EQ(store.maxInFlight(), 1);
+    EXPECT_EQ(store.requests().size(), 2u);
+    EXPECT_EQ(test::readFile(at("f.dat")), "fresh");
+    EXPECT_EQ(test::readFile(at("g.dat")), "fresh");
+    EXPECT_EQ(launcherState.statusText(), "Ready.");
+}
+
+}  // namespace
+}  // namespace starfell
