@@ -17,8 +17,8 @@ DEB_PACKAGES=(
   binutils-mingw-w64-i686 libz-mingw-w64-dev
   libsdl2-dev libcurl4-openssl-dev libssl-dev libpng-dev zlib1g-dev
   libgtest-dev googletest libcpp-httplib-dev
-  xvfb xauth xdotool imagemagick x11-utils
-  wine wine32:i386 libgl1-mesa-dri libgl1-mesa-dri:i386
+  xvfb xauth xdotool imagemagick x11-utils xfonts-base
+  wine wine32:i386 libgl1-mesa-dri libgl1-mesa-dri:i386 libgl1:i386 libglx-mesa0:i386
   python3-pytest fonts-liberation2 clang-14 libclang-rt-14-dev
   dpkg-dev curl ca-certificates
 )
