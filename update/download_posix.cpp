@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -29,12 +30,21 @@ constexpr long kLowSpeedSeconds = 30;
 
 struct Transfer {
     Downloader* downloader;
-    std::FILE* file;
+    int file;
 };
 
+// Writes each received piece straight to the file: the pieces are large
+// already, and stdio would split them into small writes.
 size_t writeBody(char* data, size_t size, size_t count, void* opaque) {
     auto* transfer = static_cast<Transfer*>(opaque);
-    return std::fwrite(data, size, count, transfer->file) * size;
+    const size_t total = size * count;
+    for (size_t done = 0; done < total;) {
+        const ssize_t written = write(transfer->file, data + done, total - done);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return 0;  // curl then fails the transfer with a write error
+        done += static_cast<size_t>(written);
+    }
+    return total;
 }
 
 int reportProgress(void* opaque, curl_off_t total, curl_off_t now, curl_off_t, curl_off_t) {
@@ -44,7 +54,7 @@ int reportProgress(void* opaque, curl_off_t total, curl_off_t now, curl_off_t, c
 
 // Runs the transfer into `file`; 0 on success, otherwise the negative code
 // that the diagnostic line shows.
-long transferTo(Downloader& downloader, const std::string& url, std::FILE* file) {
+long transferTo(Downloader& downloader, const std::string& url, int file) {
     static std::once_flag initialised;
     std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 
@@ -92,16 +102,9 @@ void download(Downloader& downloader, const std::string& url, const std::string&
     }
     const std::string temporary(name.data());
     fchmod(descriptor, 0644);
-    std::FILE* file = fdopen(descriptor, "wb");
-    if (!file) {
-        close(descriptor);
-        unlink(temporary.c_str());
-        writeDiagnostic("Download failed for: " + url + " HRESULT: " + std::to_string(-static_cast<long>(CURLE_WRITE_ERROR)));
-        return;
-    }
 
-    long code = transferTo(downloader, url, file);
-    if (std::fclose(file) != 0 && code == 0) code = -static_cast<long>(CURLE_WRITE_ERROR);
+    long code = transferTo(downloader, url, descriptor);
+    if (close(descriptor) != 0 && code == 0) code = -static_cast<long>(CURLE_WRITE_ERROR);
     if (code == 0 && std::rename(temporary.c_str(), destination.c_str()) != 0)
         code = -static_cast<long>(CURLE_WRITE_ERROR);
     if (code != 0) {
