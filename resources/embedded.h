@@ -13,6 +13,9 @@ extern const std::size_t fontAwesomeSolidSize;
 // FontAwesome 4.7.0 in the GUI library's compressed font format.
 extern const unsigned char fontAwesomeLegacyCompressed[];
 extern const std::size_t fontAwesomeLegacyCompressedSize;
+// Size and Adler-32 of the font before compression.
+extern const std::size_t fontAwesomeLegacyCompressedOriginalSize;
+extern const std::uint32_t fontAwesomeLegacyCompressedOriginalAdler32;
 
 // The background picture (PNG, 1140 x 670 RGBA); Linux only; Windows reads
 // the "PNG" resource 102.

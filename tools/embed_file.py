@@ -20,7 +20,12 @@ def main():
         sys.exit("usage: embed_file.py [--compress] input output.cpp symbol")
     source, target, symbol = args
     data = open(source, "rb").read()
+    original = ""
     if compress:
+        # What the decompressed bytes must be, so that tests can check the round trip.
+        original = ("const std::size_t %sOriginalSize = %d;\n"
+                    "const std::uint32_t %sOriginalAdler32 = 0x%08xu;\n\n"
+                    % (symbol, len(data), symbol, stb_compress.adler32(data)))
         data = stb_compress.compress(data)
     lines = []
     for start in range(0, len(data), 24):
@@ -30,10 +35,10 @@ def main():
         "#include \"resources/embedded.h\"\n\n"
         "namespace starfell::resources {\n\n"
         "alignas(4) const unsigned char %s[] = {\n%s\n};\n"
-        "const std::size_t %sSize = %d;\n\n"
+        "const std::size_t %sSize = %d;\n%s\n"
         "}  // namespace starfell::resources\n"
         % (os.path.basename(source), " (compressed)" if compress else "", symbol,
-           "\n".join(lines), symbol, len(data)))
+           "\n".join(lines), symbol, len(data), original))
     tmp = target + ".tmp"
     with open(tmp, "w") as f:
         f.write(text)

@@ -1,0 +1,48 @@
+// Placement of the window and the input hand-off between the two threads.
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "ui/locked_queue.h"
+#include "ui/window_layout.h"
+
+namespace starfell {
+namespace {
+
+TEST(WindowPlacement, CentresOnCommonScreens) {
+    EXPECT_EQ(centredWindowPosition(1920, 1080).x, 485);
+    EXPECT_EQ(centredWindowPosition(1920, 1080).y, 275);
+    EXPECT_EQ(centredWindowPosition(1366, 768).x, 208);
+    EXPECT_EQ(centredWindowPosition(1366, 768).y, 119);
+    // Odd sizes are halved in integers first: 1365/2 = 682, 682 - 475 = 207.
+    EXPECT_EQ(centredWindowPosition(1365, 767).x, 207);
+    EXPECT_EQ(centredWindowPosition(1365, 767).y, 118);
+}
+
+TEST(InputQueue, DeliversEverythingInOrderAcrossThreadsAndDropsBeyondCapacity) {
+    LockedQueue<int> queue(100000);
+    constexpr int count = 50000;
+    std::thread producer([&] {
+        for (int i = 0; i < count; ++i) ASSERT_TRUE(queue.push(i));
+    });
+    std::vector<int> received, batch;
+    while (static_cast<int>(received.size()) < count) {
+        queue.drain(batch);
+        received.insert(received.end(), batch.begin(), batch.end());
+        std::this_thread::yield();
+    }
+    producer.join();
+    for (int i = 0; i < count; ++i) ASSERT_EQ(received[i], i);
+
+    LockedQueue<int> small(2);
+    EXPECT_TRUE(small.push(1));
+    EXPECT_TRUE(small.push(2));
+    EXPECT_FALSE(small.push(3));
+    small.drain(batch);
+    EXPECT_EQ(batch, (std::vector<int>{1, 2}));
+    EXPECT_TRUE(small.push(4));  // room again once drained
+}
+
+}  // namespace
+}  // namespace starfell
