@@ -3,7 +3,7 @@
 
 namespace starfell {
 
-LauncherState launcherState;
+LauncherState& launcherState = *new LauncherState;
 
 void LauncherState::setStatusText(std::string text) {
     std::lock_guard<std::mutex> lock(mutex_);

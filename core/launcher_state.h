@@ -58,7 +58,8 @@ private:
     std::uint64_t newsRevision_ = 0;
 };
 
-// The process-wide instance.
-extern LauncherState launcherState;
+// The process-wide instance. It is never destroyed: the process may end
+// through exit() on one thread while detached threads still use it.
+extern LauncherState& launcherState;
 
 }  // namespace starfell

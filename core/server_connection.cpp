@@ -1,0 +1,135 @@
+// Server connection: hello, receive loop, dispatch.
+#include "core/server_connection.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "core/launcher_config.h"
+#include "core/packet.h"
+#include "core/socket_platform.h"
+#include "integrity/verify_files.h"
+#include "update/patches.h"
+#include "update/self_update.h"
+
+namespace starfell {
+
+namespace {
+
+std::atomic<SendFunction> sendFunction{&net::sendOnce};
+
+void sleepFor(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+
+void newsHandler(const std::string& packet) { parseNews(packet, launcherState); }
+
+}  // namespace
+
+const PacketHandlers& launcherHandlers() {
+    static const PacketHandlers handlers{&checkLauncherBuild, &newsHandler, &applyPatchList, &verifyGameFiles,
+                                         &sendPatchDone};
+    return handlers;
+}
+
+void setSendFunction(SendFunction send) { sendFunction.store(send ? send : &net::sendOnce); }
+
+bool connectToServer() {
+    const LauncherConfig& config = launcherConfig();
+    const std::intptr_t socket = launcherState.serverSocket.load();
+    std::uint32_t address = 0;
+    if (!net::parseIPv4(config.ServerAddress, address)) return false;
+    if (!net::connectIPv4(socket, address, config.ServerPort)) {
+        net::closeSocket(socket);
+        net::stopNetworking();
+        return false;
+    }
+    sendHello();
+    // The hello is already on its way; an early answer simply waits in the socket.
+    std::thread(receiveLoop).detach();
+    while (launcherState.authorised.load(std::memory_order_acquire) != 1) sleepFor(100);
+    return true;
+}
+
+void sendHello() {
+    launcherState.phase.store(LauncherPhase::Greeted);
+    std::string hello(kHelloSize, '\0');
+    writePacketType(hello, PacketType::Hello);
+    std::size_t position = 4;
+    appendString(hello, position, launcherState.launcherDigest);
+    sendPacket(hello);
+}
+
+void sendPatchDone() {
+    std::string report(kPatchDoneSize, '\0');
+    writePacketType(report, PacketType::FileCheck);
+    sendPacket(report);
+}
+
+void sendPacket(const std::string& bytes) {
+    const long sent = sendFunction.load()(launcherState.serverSocket.load(), bytes.data(), bytes.size());
+    if (sent != static_cast<long>(bytes.size())) {
+        if (launcherState.sendFailures.fetch_add(1) + 1 >= 10) closeAndExit();
+    }
+}
+
+void receiveLoop() {
+    char buffer[kReceiveBufferSize];
+    for (;;) {
+        const long received = net::receiveOnce(launcherState.serverSocket.load(), buffer, sizeof(buffer));
+        if (received <= 0) closeAndExit();
+        // Every block is one packet with its own thread.
+        std::thread(static_cast<void (*)(std::string)>(&dispatchPacket),
+                    std::string(buffer, static_cast<std::size_t>(received)))
+            .detach();
+        sleepFor(100);
+    }
+}
+
+void closeAndExit() {
+    net::closeSocket(launcherState.serverSocket.load());
+    net::stopNetworking();
+    std::exit(0);
+}
+
+void dispatchPacket(std::string packet) { dispatchPacket(packet, launcherHandlers(), launcherState); }
+
+void dispatchPacket(const std::string& packet, const PacketHandlers& handlers, LauncherState& state) {
+    std::uint32_t type = 0;
+    if (!readPacketType(packet, type)) return;  // no complete type: dropped like an unknown one
+
+    if (state.authorised.load(std::memory_order_acquire) != 1) {
+        if (type != static_cast<std::uint32_t>(PacketType::Hello)) return;
+        // Test and set in one step, so only one hello answer is ever handled.
+        std::int32_t expected = 0;
+        if (!state.authorised.compare_exchange_strong(expected, 1, std::memory_order_acq_rel)) return;
+        handlers.helloAnswer(packet);
+        return;
+    }
+
+    switch (static_cast<PacketType>(type)) {
+        case PacketType::News:
+            handlers.news(packet);
+            break;
+        case PacketType::PatchList:
+            handlers.patchList(packet);
+            handlers.patchDone();
+            break;
+        case PacketType::FileCheck:
+            handlers.fileCheck(packet);
+            break;
+        default:  // a second hello answer, or an unknown type
+            break;
+    }
+}
+
+void parseNews(const std::string& packet, LauncherState& state) {
+    PacketReader reader(packet, 4);
+    std::uint8_t count = 0;
+    if (!reader.readByte(count)) return;
+    for (unsigned i = 0; i < count; ++i) {
+        std::string line;
+        if (!reader.readText(line)) return;  // a line cut off by the block's end is not shown
+        state.appendNews(std::move(line));
+    }
+}
+
+}  // namespace starfell
