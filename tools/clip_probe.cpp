@@ -1,0 +1,52 @@
+// Test program, not shipped: the launcher's own window, device and renderer
+// drawing a child region whose content runs far past its edges, so that a
+// screenshot shows whether clipping holds. Black everywhere except:
+//   child region (100,100)-(300,200): red (a rectangle drawn from (50,50) to (400,300));
+//   (600,100)-(700,200): green, drawn by the root window as a control.
+#include <thread>
+
+#include "imgui.h"
+#include "ui/window.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+
+void drawProbe() {
+    ImGui::SetNextWindowPos(ImVec2(0, 0));
+    ImGui::SetNextWindowSize(ImVec2(950, 530));
+    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(0, 0));
+    ImGui::PushStyleVar(ImGuiStyleVar_WindowBorderSize, 0.0f);
+    ImGui::Begin("##Root", nullptr,
+                 ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
+                     ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoBackground);
+    ImGui::PopStyleVar(2);
+    ImGui::GetWindowDrawList()->AddRectFilled(ImVec2(600, 100), ImVec2(700, 200), IM_COL32(0, 255, 0, 255));
+
+    ImGui::SetCursorPos(ImVec2(100, 100));
+    ImGui::PushStyleColor(ImGuiCol_ChildBg, ImVec4(0, 0, 0, 0));
+    if (ImGui::BeginChild("##clipped", ImVec2(200, 100), false, ImGuiWindowFlags_NoScrollbar)) {
+        ImGui::GetWindowDrawList()->AddRectFilled(ImVec2(50, 50), ImVec2(400, 300), IM_COL32(255, 0, 0, 255));
+        for (int line = 0; line < 20; ++line)
+            ImGui::TextUnformatted("text that runs past the right edge of its child region");
+    }
+    ImGui::EndChild();
+    ImGui::PopStyleColor();
+    ImGui::End();
+}
+
+int run() {
+    starfell::createLauncherWindow();
+    std::thread([] { starfell::runFrameLoopWith(&drawProbe, nullptr); }).detach();
+    starfell::pumpMessagesForever();
+}
+
+}  // namespace
+
+#ifdef _WIN32
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return run(); }
+#else
+int main() { return run(); }
+#endif
