@@ -45,16 +45,19 @@ bool accepted(const std::wstring& localPath, const std::string& expectedDigests)
 
 // Creates the one folder that is to hold `localPath` and downloads into it.
 // Names outside ASCII go through the wide calls, which keep them intact.
-void repairFile(const std::string& url, const std::string& localPath) {
+void repairFile(const std::string& url, const std::string& localPath, RepairGuard guard) {
+    const bool guarded = guard == RepairGuard::CloseRunningGame;
     if (isAscii(localPath) && isAscii(url)) {
         createParentDirectory(localPath);
-        guardedDownload(downloader, url, localPath);
+        if (guarded) guardedDownload(downloader, url, localPath);
+        else downloadFile(downloader, url, localPath);
         return;
     }
-    const std::wstring widePath = utf8ToWide(localPath);
+    const std::wstring widePath = utf8ToWide(localPath), wideUrl = utf8ToWide(url);
     const std::wstring folder = folderOfPath(widePath);
     if (folder.size() > 1) fs::makeDirectory(folder.substr(0, folder.size() - 1));
-    guardedDownload(downloader, utf8ToWide(url), widePath);
+    if (guarded) guardedDownload(downloader, wideUrl, widePath);
+    else downloadFile(downloader, wideUrl, widePath);
 }
 
 }  // namespace
@@ -87,7 +90,8 @@ std::string failureMessage(int failed, const std::vector<std::string>& failedNam
     return message + ". Please restart launcher.";
 }
 
-void verifyGameFiles(const std::string& packet, const std::string& folder, const std::string& websiteUrl) {
+void verifyGameFiles(const std::string& packet, const std::string& folder, const std::string& websiteUrl,
+                     RepairGuard guard) {
     std::lock_guard<std::mutex> serialised(verificationMutex);
     launcherState.setStatusText("Checking missing files.");
     launcherState.phase = LauncherPhase::Verifying;
@@ -123,7 +127,7 @@ void verifyGameFiles(const std::string& packet, const std::string& folder, const
             continue;
         }
         launcherState.setStatusText("Downloading " + relativePath + " file.");
-        repairFile(url, localPath);
+        repairFile(url, localPath, guard);
         if (accepted(utf8ToWide(localPath), expectedDigests)) {
             ++ok;
         } else {

@@ -11,9 +11,15 @@ namespace starfell {
 // packet waits until the first run has finished.
 void verifyGameFiles(const std::string& packet);
 
+// Whether repairs first close a running game client with the player's consent
+// (the launcher's own runs) or download at once (runs that must not depend on
+// which processes happen to exist on the machine, such as tests).
+enum class RepairGuard { CloseRunningGame, DownloadAtOnce };
+
 // The same run for any game folder (UTF-8, ending with its separator) and any
 // web site (ending with '/').
-void verifyGameFiles(const std::string& packet, const std::string& folder, const std::string& websiteUrl);
+void verifyGameFiles(const std::string& packet, const std::string& folder, const std::string& websiteUrl,
+                     RepairGuard guard = RepairGuard::CloseRunningGame);
 
 // True when a server-sent relative path could reach outside the game folder:
 // empty, absolute, with a drive letter, or with a ".." component.

@@ -1,0 +1,27 @@
+// The parts of file verification that need no server: which server paths are
+// refused, and the status line of a failed run.
+#include <gtest/gtest.h>
+
+#include "integrity/verify_files.h"
+
+namespace starfell {
+namespace {
+
+TEST(UnsafeRelativePath, RefusesWhatLeavesTheFolder) {
+    for (const char* unsafe : {"", "../x", "/x", "\\x", "\\\\server\\x", "C:\\x", "c:x", "a\\..\\..\\x",
+                               "a/../x", "a/.. ./x", "a/.../x", "a/.. /x", ".."})
+        EXPECT_TRUE(isUnsafeRelativePath(unsafe)) << unsafe;
+    // Names that only look alike stay allowed.
+    for (const char* safe : {"a..b.dat", "..dat", "dir/.hidden", "./ok.dat", "a/. ./x", "data\\x.dat", "1:x"})
+        EXPECT_FALSE(isUnsafeRelativePath(safe)) << safe;
+}
+
+TEST(FailureMessage, NamesAtMostThree) {
+    EXPECT_EQ(failureMessage(1, {"a.dat"}), "Missing/corrupted files (1): a.dat. Please restart launcher.");
+    EXPECT_EQ(failureMessage(3, {"a", "b", "c"}), "Missing/corrupted files (3): a, b, c. Please restart launcher.");
+    EXPECT_EQ(failureMessage(4, {"a", "b", "c", "d"}),
+              "Missing/corrupted files (4): a, b, c... and 1 more. Please restart launcher.");
+}
+
+}  // namespace
+}  // namespace starfell
