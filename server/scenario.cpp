@@ -228,6 +228,7 @@ void runScenario(const Scenario& scenario, Connection& connection, const Content
             break;
         }
         case ScenarioStep::Kind::Hold:
+            connection.log("holding");
             connection.holdAndLog();
             return;
         case ScenarioStep::Kind::Close:

@@ -1,0 +1,389 @@
+# Helpers for the end-to-end tests: the content folder, the server and launcher
+# processes, the packets in the server's log, and X11 window work (xdotool, import).
+import hashlib
+import io
+import os
+import re
+import shutil
+import signal
+import struct
+import subprocess
+import time
+import zipfile
+from pathlib import Path
+
+REPO = Path(__file__).resolve().parents[2]
+WINE_RUN = REPO / "scripts" / "wine-run"
+
+NEWS, HELLO, PATCH_LIST, FILE_CHECK = 1000, 1001, 1002, 1003
+
+
+def md5_of(path):
+    return hashlib.md5(Path(path).read_bytes()).hexdigest()
+
+
+def wait_until(predicate, timeout, interval=0.05, message="condition"):
+    """Polls `predicate` until it returns something true; returns that value."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() >= deadline:
+            raise TimeoutError(f"timed out after {timeout} s waiting for {message}")
+        time.sleep(interval)
+
+
+# ---------------------------------------------------------------- content
+
+class ContentBuilder:
+    """Writes a server content folder: news.txt, patches/N.zip, launcher builds, files.txt."""
+
+    def __init__(self, root):
+        self.root = Path(root)
+        (self.root / "patches" / "Launcher").mkdir(parents=True, exist_ok=True)
+
+    def news(self, *lines):
+        (self.root / "news.txt").write_text("".join(line + "\n" for line in lines), encoding="utf-8")
+
+    def patch(self, number, files):
+        """patches/<number>.zip holding {relative name: bytes or str}."""
+        buffer = io.BytesIO()
+        with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
+            for name, data in files.items():
+                archive.writestr(name, data.encode() if isinstance(data, str) else data)
+        path = self.root / "patches" / f"{number}.zip"
+        path.write_bytes(buffer.getvalue())
+        return path
+
+    def launcher_build(self, source, name):
+        """A current launcher build: patches/Launcher/<name> copied from `source`."""
+        path = self.root / "patches" / "Launcher" / name
+        shutil.copyfile(source, path)
+        return path
+
+    def repair_file(self, download_name, data):
+        """A fresh copy of a game file, fetched as patches/Launcher/<download_name>."""
+        path = self.root / "patches" / "Launcher" / download_name
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(data.encode() if isinstance(data, str) else data)
+        return path
+
+    def files(self, entries):
+        """files.txt from (path, download name, digests) triples, or raw text."""
+        text = entries if isinstance(entries, str) else "".join("\t".join(e) + "\n" for e in entries)
+        (self.root / "files.txt").write_text(text, encoding="utf-8")
+
+
+# ---------------------------------------------------------------- server
+
+class StarfellServer:
+    """One `starfell-server serve` process on its own loopback address."""
+
+    def __init__(self, binary, address, content_root, artifacts):
+        self.binary = str(binary)
+        self.address = address
+        self.content = ContentBuilder(content_root)
+        self.artifacts = Path(artifacts)
+        self.log_path = self.artifacts / "server.log"
+        self.stderr_path = self.artifacts / "server.stderr"
+        self.process = None
+
+    def command(self, scenario=None, extra=()):
+        command = [self.binary, "serve", "--root", str(self.content.root), "--address", self.address]
+        if scenario is not None:
+            script = self.artifacts / "scenario.txt"
+            script.write_text(scenario, encoding="utf-8")
+            command += ["--scenario", str(script)]
+        return command + list(extra)
+
+    def start(self, scenario=None, timeout=10):
+        """Starts the server (with a scenario script text when given) and waits until it listens."""
+        assert self.process is None, "server already started"
+        with open(self.log_path, "wb") as out, open(self.stderr_path, "wb") as err:
+            self.process = subprocess.Popen(self.command(scenario), stdout=out, stderr=err,
+                                            stdin=subprocess.DEVNULL)
+
+        def ready():
+            if self.process.poll() is not None:
+                raise RuntimeError(f"starfell-server exited with {self.process.returncode}: "
+                                   + self.stderr_path.read_text(errors="replace"))
+            return any(line.startswith("ready ") for line in self.log_lines())
+        wait_until(ready, timeout, message="the server to listen")
+        return self
+
+    def log_lines(self):
+        try:
+            return self.log_path.read_text(encoding="utf-8", errors="replace").splitlines()
+        except FileNotFoundError:
+            return []
+
+    def matching(self, pattern):
+        """Every log line matching the regex, as match objects."""
+        regex = re.compile(pattern)
+        return [m for m in (regex.search(line) for line in self.log_lines()) if m]
+
+    def wait_for_log(self, pattern, timeout=15, count=1):
+        """Waits until `count` log lines match the regex; returns the match objects."""
+        return wait_until(lambda: (lambda found: found if len(found) >= count else None)(self.matching(pattern)),
+                          timeout, message=f"server log line /{pattern}/ x{count}")
+
+    def received_blocks(self):
+        """Bytes the server logged as received (expect and hold steps), in order."""
+        return [bytes.fromhex(m.group(1)) for m in self.matching(r" received \d+ bytes: ([0-9a-f]*)$")]
+
+    def sent_packets(self, kind=None):
+        """(what, bytes) of every packet the server logged as sent."""
+        found = []
+        for m in self.matching(r" sent (.+?) \d+ bytes: ([0-9a-f]*)$"):
+            if kind is None or m.group(1).startswith(kind):
+                found.append((m.group(1), bytes.fromhex(m.group(2))))
+        return found
+
+    def stop(self, timeout=5):
+        """SIGTERM, then SIGKILL if it does not stop in time; returns the exit code."""
+        if self.process is None or self.process.poll() is not None:
+            return None if self.process is None else self.process.returncode
+        self.process.send_signal(signal.SIGTERM)
+        try:
+            return self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+            raise
+
+
+def hello_packet(digest):
+    """The launcher's 150-byte greeting for `digest` (bytes)."""
+    return struct.pack("<IB", HELLO, len(digest)) + digest + bytes(145 - len(digest))
+
+
+REPORT = struct.pack("<I", FILE_CHECK) + bytes(11)
+
+
+def read_text_field(packet, position):
+    length = packet[position]
+    return packet[position + 1:position + 1 + length].decode("utf-8"), position + 1 + length
+
+
+def parse_news(packet):
+    assert struct.unpack_from("<I", packet)[0] == NEWS
+    lines, position = [], 5
+    for _ in range(packet[4]):
+        line, position = read_text_field(packet, position)
+        lines.append(line)
+    assert position == len(packet)
+    return lines
+
+
+def parse_file_check(packet):
+    """(header, [(path, download name, digests)]) of a server FileCheck packet."""
+    assert struct.unpack_from("<I", packet)[0] == FILE_CHECK
+    header, position = read_text_field(packet, 5)
+    entries = []
+    for _ in range(packet[4]):
+        fields = []
+        for _ in range(3):
+            field, position = read_text_field(packet, position)
+            fields.append(field)
+        entries.append(tuple(fields))
+    assert position == len(packet)
+    return header, entries
+
+
+# ---------------------------------------------------------------- launcher
+
+class LauncherBuild:
+    """A launcher build under test and the stand-in client of the same build."""
+
+    def __init__(self, launcher, client):
+        self.launcher = Path(launcher)
+        self.client = Path(client) if client else None
+        self.windows = self.launcher.suffix.lower() == ".exe"
+        self.kind = "windows" if self.windows else "linux"
+        self.file_name = "StarfellLauncher.exe" if self.windows else "StarfellLauncher"
+
+    def __repr__(self):
+        return self.kind
+
+
+# Processes of ours that teardown may end; Wine's shared services (wineserver,
+# services.exe, explorer.exe ...) carry our environment too but are left alone.
+_OWN_PROCESS_NAMES = re.compile(r"(?i)(starfelllaunch|conquer)")
+
+
+def _processes_with_token(token):
+    marker = f"STARFELL_E2E_TOKEN={token}".encode()
+    found = []
+    for entry in Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            if marker not in (entry / "environ").read_bytes().split(b"\0"):
+                continue
+            command = (entry / "cmdline").read_bytes().replace(b"\0", b" ").decode(errors="replace")
+            name = (entry / "comm").read_text().strip()
+        except OSError:
+            continue
+        found.append((int(entry.name), name, command))
+    return found
+
+
+class LauncherProcess:
+    """A running launcher (directly, or through scripts/wine-run for a Windows build)."""
+
+    def __init__(self, build, folder, env, artifacts, args=()):
+        self.build = build
+        self.folder = Path(folder)
+        self.token = env["STARFELL_E2E_TOKEN"]
+        self.stderr_path = Path(artifacts) / "launcher.stderr"
+        self.stdout_path = Path(artifacts) / "launcher.stdout"
+        executable = str(self.folder / build.file_name)
+        command = ([str(WINE_RUN), executable] if build.windows else [executable]) + list(args)
+        with open(self.stdout_path, "ab") as out, open(self.stderr_path, "ab") as err:
+            self.process = subprocess.Popen(command, cwd=self.folder, env=env, stdin=subprocess.DEVNULL,
+                                            stdout=out, stderr=err, start_new_session=True)
+        self.started = time.monotonic()
+
+    @property
+    def pid(self):
+        return self.process.pid
+
+    def alive(self):
+        return self.process.poll() is None
+
+    def wait(self, timeout):
+        """The exit code; raises subprocess.TimeoutExpired if still running after `timeout` s."""
+        return self.process.wait(timeout)
+
+    def stderr(self):
+        return self.stderr_path.read_text(encoding="utf-8", errors="replace")
+
+    def kill(self):
+        """Ends the launcher and whatever it started, and only that."""
+        if self.alive() and not self.build.windows:
+            # Natively everything it starts shares its process group.
+            try:
+                os.killpg(self.process.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        if self.alive():
+            self.process.kill()
+        # Wine starts Windows children detached from the Unix process tree; they
+        # are found by the token in their environment and by their names.
+        for pid, name, command in _processes_with_token(self.token):
+            if pid == self.process.pid or _OWN_PROCESS_NAMES.search(name) or _OWN_PROCESS_NAMES.search(command):
+                if "wineserver" in name or "wine-run" in command:
+                    continue
+                try:
+                    os.kill(pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
+        try:
+            self.process.wait(10)
+        except subprocess.TimeoutExpired:
+            pass
+
+
+# ---------------------------------------------------------------- X11 windows
+
+def _run(*command, check=True):
+    return subprocess.run(command, capture_output=True, text=True, check=check, timeout=30)
+
+
+def find_windows(name_regex):
+    """Ids of mapped windows whose name matches the regex, at any depth below the root.
+
+    (xdotool's own search misses windows whose WM_NAME is typed UTF-8, as SDL's
+    message boxes set it, so the tree is read with xwininfo.)"""
+    tree = _run("xwininfo", "-root", "-tree", check=False).stdout
+    regex = re.compile(name_regex)
+    found = []
+    for match in re.finditer(r'^\s*(0x[0-9a-f]+) "((?:[^"\\]|\\.)*)"', tree, re.MULTILINE):
+        if regex.search(match.group(2)):
+            window = int(match.group(1), 16)
+            info = _run("xwininfo", "-id", str(window), check=False).stdout
+            if "IsViewable" in info:
+                found.append(window)
+    return found
+
+
+def wait_for_window(title, timeout=30, exact=True):
+    """The id of a visible window titled `title` (a regex when exact=False)."""
+    pattern = f"^{re.escape(title)}$" if exact else title
+    return wait_until(lambda: (find_windows(pattern) or [None])[0], timeout, interval=0.2,
+                      message=f"a window titled {title!r}")
+
+
+def window_geometry(window):
+    """(x, y, width, height) of the window on the screen."""
+    values = dict(line.split("=", 1) for line in _run("xdotool", "getwindowgeometry", "--shell",
+                                                       str(window)).stdout.split())
+    return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
+
+def screenshot(path, window=None):
+    """A PNG of the screen, cropped to the window when one is given."""
+    command = ["import", "-window", "root"]
+    if window is not None:
+        x, y, width, height = window_geometry(window)
+        command += ["-crop", f"{width}x{height}+{x}+{y}", "+repage"]
+    _run(*command, str(path))
+    return Path(path)
+
+
+def pixel(x, y, window=None):
+    """(r, g, b) at screen coordinates, or window coordinates when a window is given."""
+    if window is not None:
+        left, top, _, _ = window_geometry(window)
+        x, y = x + left, y + top
+    text = _run("import", "-window", "root", "-crop", f"1x1+{x}+{y}", "-depth", "8", "txt:-").stdout
+    match = re.search(r"\((\d+),(\d+),(\d+)", text.splitlines()[-1])
+    return tuple(int(v) for v in match.groups())
+
+
+def focus(window):
+    # No window manager runs on Xvfb, so focus is set directly.
+    _run("xdotool", "windowfocus", "--sync", str(window), check=False)
+
+
+def click(window, x, y, button=1):
+    """A mouse click at window coordinates."""
+    _run("xdotool", "mousemove", "--window", str(window), str(x), str(y), "click", str(button))
+
+
+def send_keys(window, *keys):
+    """Key presses (xdotool key names: Return, Escape, Tab, space, a ...) to the focused window."""
+    focus(window)
+    _run("xdotool", "key", "--clearmodifiers", *keys)
+
+
+def type_text(window, text):
+    focus(window)
+    _run("xdotool", "type", "--clearmodifiers", text)
+
+
+def _is_wine_window(window):
+    result = _run("xprop", "-id", str(window), "WM_CLASS", check=False)
+    return ".exe" in result.stdout.lower()
+
+
+def press_button(window, label_or_key):
+    """Answers a message box: a button label (OK, Yes, No) or a key name (Return, Escape, Tab)."""
+    label = label_or_key.lower()
+    if label in ("ok", "yes"):
+        keys = ["Return"]  # the default button of both toolkits' boxes
+    elif label == "no":
+        # SDL's box binds Escape to No; Wine's Yes/No box has no Cancel, so
+        # move the focus to No and press it.
+        keys = ["Tab", "space"] if _is_wine_window(window) else ["Escape"]
+    else:
+        keys = [label_or_key]
+    send_keys(window, *keys)
+
+
+def wait_for_window_gone(window, timeout=10):
+    def gone():
+        return _run("xdotool", "getwindowname", str(window), check=False).returncode != 0 \
+            or window not in find_windows(".*")
+    wait_until(gone, timeout, interval=0.2, message=f"window {window} to close")
