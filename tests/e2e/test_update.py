@@ -1,0 +1,208 @@
+# The update pipeline end to end: numbered patches fetched from starfell-server
+# and unpacked over the game folder, the game guard around a running client,
+# and the launcher replacing itself with the server's current build.
+import os
+import stat
+import subprocess
+import uuid
+import zipfile
+
+import pytest
+
+from e2e_support import (REPO, WINE_RUN, md5_of, press_button, wait_for_window, wait_for_window_gone,
+                         wait_until, _processes_with_token)
+
+# Wine needs a few seconds to start a program; native starts are quick.
+START = {"linux": 15, "windows": 60}
+
+
+def write_patch(server, number, entries):
+    """patches/<number>.zip from (name, bytes or str) pairs; data None makes a directory entry.
+    Names are stored exactly as given, unsafe ones included."""
+    path = server.content.root / "patches" / f"{number}.zip"
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as archive:
+        for name, data in entries:
+            info = zipfile.ZipInfo(name)
+            info.compress_type = zipfile.ZIP_DEFLATED
+            if data is None:
+                info.external_attr = 0o40755 << 16 | 0x10
+                archive.writestr(info, b"")
+            else:
+                archive.writestr(info, data.encode() if isinstance(data, str) else data)
+    return path
+
+
+def archive_requests(server):
+    return [m.group(1) for m in server.matching(r"http GET /patches/(\d+)\.zip ")]
+
+
+def patch_list_scenario(text):
+    return f"read-hello\nsend-verdict\nsend-patchlist {text}\nexpect 15\nhold\n"
+
+
+def start_client(launcher, game_folder):
+    """The stand-in game client, running from the game folder as a real game would."""
+    command = [str(game_folder / "Conquer.exe")]
+    if launcher.build.windows:
+        command = [str(WINE_RUN)] + command
+    game = subprocess.Popen(command, cwd=game_folder, env=launcher.environment(), stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+    wait_until(lambda: launcher.client_starts(), 60, message="the stand-in client to start")
+    return game
+
+
+def test_newer_patches_apply_in_list_order(server, launcher, launcher_build, game_folder):
+    (game_folder / "version.dat").write_text("1000")
+    write_patch(server, 1000, [("old.txt", "must not be fetched")])
+    write_patch(server, 1001, [("a.txt", "one"), ("data/new/file.bin", os.urandom(300000))])
+    write_patch(server, 1002, [("a.txt", "two"), ("b.txt", "bee")])
+    server.start()
+    process = launcher.start()
+    server.wait_for_log(r"report received", START[launcher_build.kind] + 30)
+
+    assert archive_requests(server) == ["1001", "1002"]
+    assert (game_folder / "a.txt").read_text() == "two"
+    assert (game_folder / "b.txt").read_text() == "bee"
+    assert (game_folder / "data" / "new" / "file.bin").stat().st_size == 300000
+    assert not (game_folder / "old.txt").exists()
+    assert list((game_folder / "Downloads").iterdir()) == []
+    assert (game_folder / "version.dat").read_bytes() == b"1000"
+    assert len(server.matching(r"report received")) == 1
+    assert process.alive()
+
+
+@pytest.mark.parametrize("listed, fetched", [
+    ("1001\\n1003\\n1002", ["1001", "1003"]),
+    # Entries that are no patch number are skipped, the trailing empty one included.
+    ("abc\\n1001\\n 1002\\n1003\\n", ["1001", "1003"]),
+], ids=["lower-after-newer", "not-numbers"])
+def test_lower_entries_after_a_newer_one_are_skipped(server, launcher, launcher_build, game_folder, listed,
+                                                     fetched):
+    for number in (1001, 1002, 1003):
+        write_patch(server, number, [(f"p{number}.txt", str(number))])
+    server.start(scenario=patch_list_scenario(listed))
+    launcher.start()
+    server.wait_for_log(r"received 15 bytes", START[launcher_build.kind] + 30)
+    assert archive_requests(server) == fetched
+    assert not (game_folder / "p1002.txt").exists()
+    assert (game_folder / "version.dat").read_bytes() == b"1000"  # created on a fresh installation
+
+
+def test_protected_files_folders_and_directory_entries(server, launcher, launcher_build, game_folder):
+    protected = game_folder / "client.ini"
+    protected.write_text("old settings")
+    protected.chmod(0o444)  # the read-only attribute on both builds
+    write_patch(server, 1001, [("client.ini", "new settings"), ("data/new/file.bin", "deep"),
+                               ("logs/empty/", None)])
+    server.start(scenario=patch_list_scenario("1001"))
+    launcher.start()
+    server.wait_for_log(r"received 15 bytes", START[launcher_build.kind] + 30)
+    assert protected.read_text() == "new settings"
+    assert not protected.stat().st_mode & (stat.S_IWUSR | stat.S_IWGRP | stat.S_IWOTH)
+    assert (game_folder / "data" / "new" / "file.bin").read_text() == "deep"
+    assert (game_folder / "logs" / "empty").is_dir()
+    assert not (game_folder / "Downloads" / "1001.zip").exists()
+
+
+def test_locked_own_executable_keeps_the_archive(server, launcher, launcher_build, game_folder):
+    if not launcher_build.windows:
+        pytest.skip("a running executable can be replaced on Linux")
+    write_patch(server, 1001, [(launcher_build.file_name, b"MZ replacement"), ("other.txt", "applied")])
+    server.start(scenario=patch_list_scenario("1001"))
+    process = launcher.start()
+    server.wait_for_log(r"received 15 bytes", START[launcher_build.kind] + 30)
+    errors = process.stderr()
+    assert errors.count("Failed to delete file: ") == 1
+    assert "Extraction completed with errors" in errors
+    assert (game_folder / "Downloads" / "1001.zip").exists()
+    assert (game_folder / "other.txt").read_text() == "applied"
+    assert md5_of(game_folder / launcher_build.file_name) == md5_of(launcher_build.launcher)
+
+
+def test_unsafe_entries_write_nothing_outside(server, launcher, launcher_build, game_folder, tmp_path):
+    token = uuid.uuid4().hex
+    absolute = f"/tmp/starfell-evil-{token}"
+    unsafe = ["../evil.txt", absolute, f"C:\\evil-{token}", "a/../../evil"]
+    write_patch(server, 1001, [(name, "evil") for name in unsafe] + [("good.txt", "good")])
+    server.start(scenario=patch_list_scenario("1001"))
+    process = launcher.start()
+    server.wait_for_log(r"received 15 bytes", START[launcher_build.kind] + 30)
+    errors = process.stderr()
+    for name in unsafe:
+        assert f"Refused unsafe entry: {name}" in errors
+    assert "Extraction completed with errors" in errors
+    assert (game_folder / "good.txt").read_text() == "good"
+    assert not (tmp_path / "evil.txt").exists()
+    assert not (tmp_path / "evil").exists()
+    assert not os.path.exists(absolute)
+    assert not (REPO / "build" / "wineprefix" / "drive_c" / f"evil-{token}").exists()
+    assert not (game_folder / "a").exists()
+
+
+@pytest.mark.parametrize("answer", ["Yes", "No"])
+def test_running_game_is_closed_only_with_consent(server, launcher, launcher_build, game_folder, answer):
+    if launcher_build.client is None:
+        pytest.skip("no stand-in client for this build")
+    write_patch(server, 1001, [("patched.txt", "patched")])
+    game = start_client(launcher, game_folder)
+    try:
+        server.start(scenario=patch_list_scenario("1001"))
+        process = launcher.start()
+        warning = wait_for_window("Warning", timeout=START[launcher_build.kind] + 30)
+        press_button(warning, answer)
+        wait_for_window_gone(warning)
+        if answer == "Yes":
+            game.wait(15)  # terminated by the launcher
+            server.wait_for_log(r"received 15 bytes", 30)
+            assert archive_requests(server) == ["1001"]
+            assert (game_folder / "patched.txt").read_text() == "patched"
+        else:
+            cancelled = wait_for_window("Cancelled", timeout=30)
+            press_button(cancelled, "OK")
+            wait_for_window_gone(cancelled)
+            server.wait_for_log(r"received 15 bytes", 30)
+            assert process.stderr().count("Cannot proceed with update. Game is still running.") == 1
+            assert archive_requests(server) == []
+            assert not (game_folder / "patched.txt").exists()
+            assert game.poll() is None
+    finally:
+        if game.poll() is None:
+            game.kill()
+        game.wait(10)
+
+
+def other_launchers(process):
+    """Launcher processes of this test other than the one started first."""
+    return [pid for pid, name, command in _processes_with_token(process.token)
+            if pid != process.pid and "starfelllaunch" in (name + command).lower()
+            and "wine-run" not in command and "wineserver" not in name]
+
+
+def test_self_update_starts_the_new_build(server, launcher, launcher_build, game_folder):
+    # A different build: the same program with bytes appended, which both
+    # executable formats ignore, so its digest differs and it still runs.
+    new_build = launcher_build.launcher.read_bytes() + b"\0next build " + uuid.uuid4().hex.encode()
+    (server.content.root / "patches" / "Launcher" / launcher_build.file_name).write_bytes(new_build)
+    server.start()
+    process = launcher.start()
+    assert process.wait(START[launcher_build.kind] + 60) == 0
+    assert (game_folder / launcher_build.file_name).read_bytes() == new_build
+    # The new build greets, is current, and removes the old build at start-up.
+    server.wait_for_log(r"verdict=true", START[launcher_build.kind] + 30)
+    assert [m.group(1) for m in server.matching(r"verdict=(\w+)")] == ["false", "true"]
+    old_name = launcher_build.file_name.replace("Launcher", "Launcher_OLDVersion")
+    wait_until(lambda: not (game_folder / old_name).exists(), 30, message="the old build to be removed")
+    assert other_launchers(process)
+
+
+def test_failed_self_update_keeps_the_old_build(server, launcher, launcher_build, game_folder):
+    original = (game_folder / launcher_build.file_name).read_bytes()
+    server.start(scenario="read-hello\nsend-hello-answer false\nhold\n")
+    process = launcher.start()
+    wait_until(lambda: "Launcher update failed" in process.stderr(), START[launcher_build.kind] + 30,
+               message="the update to fail")
+    assert process.alive()
+    assert (game_folder / launcher_build.file_name).read_bytes() == original
+    old_name = launcher_build.file_name.replace("Launcher", "Launcher_OLDVersion")
+    assert not (game_folder / old_name).exists()
+    assert other_launchers(process) == []
