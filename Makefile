@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 CTEST = ctest -j$(JOBS)
 
-.PHONY: all setup build build-linux build-windows test test-linux test-windows sanitize fuzz bench clean
+.PHONY: all setup build build-linux build-windows test test-linux test-windows sanitize fuzz fuzz-long clean
 
 all: build
 
@@ -33,7 +33,17 @@ sanitize: setup
 	@cmake --preset tsan >/dev/null && cmake --build --preset tsan
 	$(CTEST) --preset tsan
 
-test: test-linux test-windows sanitize
+# libFuzzer targets: a short run of each in `make test`, ten minutes each in fuzz-long.
+FUZZ_TARGETS = packet_fuzz ini_fuzz
+fuzz: setup
+	@cmake --preset fuzz -DSTARFELL_FUZZ_SECONDS=30 >/dev/null && cmake --build --preset fuzz --target $(FUZZ_TARGETS)
+	$(CTEST) --test-dir build/fuzz -L fuzz --output-on-failure
+
+fuzz-long: setup
+	@cmake --preset fuzz -DSTARFELL_FUZZ_SECONDS=600 >/dev/null && cmake --build --preset fuzz --target $(FUZZ_TARGETS)
+	ctest --test-dir build/fuzz -L fuzz --output-on-failure -j1 --timeout 1200
+
+test: test-linux test-windows sanitize fuzz
 
 clean:
 	rm -rf build
