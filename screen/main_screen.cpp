@@ -13,8 +13,9 @@
 namespace starfell {
 
 void drawMainScreen() {
-    // What workers wrote, copied once per frame under the state's lock.
-    static LauncherSnapshot snapshot;
+    // What workers wrote, copied once per frame under the state's lock. Never
+    // destroyed: the process may end while this thread draws.
+    static LauncherSnapshot& snapshot = *new LauncherSnapshot;
     launcherState.refreshSnapshot(snapshot);
 
     // Root window over the whole client area

@@ -18,6 +18,7 @@
 #include "imgui_impl_opengl3.h"
 #include "imgui_impl_sdl.h"
 #include "resources/embedded.h"
+#include "ui/exit_guard.h"
 #include "ui/images.h"
 #include "ui/locked_queue.h"
 #include "ui/theme.h"
@@ -80,6 +81,7 @@ bool createLauncherWindow() {
     SDL_GL_MakeCurrent(window, glContext);
     SDL_GL_SetSwapInterval(0);  // pacing is the frame loop's 10 ms sleep
 
+    installExitGuard();
     ImGui::CreateContext();
     ImGuiIO& io = ImGui::GetIO();
     io.IniFilename = nullptr;
@@ -94,6 +96,7 @@ bool createLauncherWindow() {
 }
 
 void runFrameLoopWith(void (*drawFrame)(), void (*prepare)()) {
+    enterFrameLoop();
     SDL_GL_MakeCurrent(window, glContext);
     ImGui_ImplSDL2_InitForOpenGL(window, glContext);
     ImGui_ImplOpenGL3_Init(GlslVersion);
@@ -101,6 +104,7 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)()) {
 
     std::vector<SDL_Event> events;
     for (;;) {
+        parkIfExiting();
         eventQueue().drain(events);
         for (const SDL_Event& event : events) ImGui_ImplSDL2_ProcessEvent(&event);
 

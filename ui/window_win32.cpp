@@ -13,6 +13,7 @@
 #include "resources/embedded.h"
 #include "ui/device_win32.h"
 #include "ui/imgui_impl_dx8.h"
+#include "ui/exit_guard.h"
 #include "ui/images.h"
 #include "ui/locked_queue.h"
 #include "ui/theme.h"
@@ -165,6 +166,7 @@ bool createLauncherWindow() {
         UnregisterClassA(WindowClassName, instance);
         std::exit(1);
     }
+    installExitGuard();
     ShowWindow(window, SW_SHOWDEFAULT);
     UpdateWindow(window);
 
@@ -186,6 +188,7 @@ bool createLauncherWindow() {
 void runFrameLoopWith(void (*drawFrame)(), void (*prepare)()) {
     // Share the main thread's input state, so that the platform backend's key
     // state, capture and cursor calls on this thread act on the launcher window.
+    enterFrameLoop();
     AttachThreadInput(GetCurrentThreadId(), mainThreadId, TRUE);
     ImGui_ImplWin32_Init(window);
     rendererInit(device);
@@ -193,6 +196,7 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)()) {
 
     std::vector<QueuedMessage> input;
     for (;;) {
+        parkIfExiting();
         // This thread's own queue (the window's messages go to the main thread)
         bool quit = false;
         MSG msg;

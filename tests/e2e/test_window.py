@@ -1,0 +1,179 @@
+# The launcher window: when it appears, where, what it shows, how Alt+F4 ends
+# it, and (with the window test program) that the renderer clips to each draw
+# command's rectangle.
+import os
+import re
+import socket
+import struct
+import subprocess
+import threading
+import time
+from pathlib import Path
+
+import pytest
+
+from e2e_support import (HELLO, WINE_RUN, find_windows, screenshot, send_keys, wait_for_window,
+                         window_geometry)
+
+WINDOW_AT = (485, 275, 950, 530)  # centred on the 1920x1080 display
+
+
+@pytest.fixture
+def wine_display_prefix(launcher_build, xvfb):
+    """For a Windows build, a Wine prefix whose wine server serves only this display.
+
+    Wine takes the screen size from the desktop of the wine server's first
+    client; a shared prefix whose server was started for another display (or
+    none, as the unit tests are) would report another screen size."""
+    if not launcher_build.windows:
+        return {}
+    return {"WINEPREFIX": f"/tmp/starfell-wine-display{xvfb.lstrip(':')}"}
+
+
+class HelloServer:
+    """A game server that answers the hello only when told to, then stays silent."""
+
+    def __init__(self, address):
+        self.listener = socket.create_server((address, 9538))
+        self.listener.settimeout(60)
+        self.connection = None
+        self.hello = b""
+        self.received = threading.Event()
+        threading.Thread(target=self._serve, daemon=True).start()
+
+    def _serve(self):
+        self.connection, _ = self.listener.accept()
+        while len(self.hello) < 150:
+            chunk = self.connection.recv(150 - len(self.hello))
+            if not chunk:
+                break
+            self.hello += chunk
+        self.received.set()
+
+    def answer(self):
+        assert self.received.wait(120), "no hello received"
+        self.connection.sendall(struct.pack("<IB", HELLO, 4) + b"true")
+
+    def close(self):
+        for s in (self.connection, self.listener):
+            if s is not None:
+                s.close()
+
+
+@pytest.fixture
+def hello_server(server_address):
+    instance = HelloServer(server_address)
+    yield instance
+    instance.close()
+
+
+def read_ppm(path):
+    """(width, height, rgb bytes) of a binary PPM."""
+    data = Path(path).read_bytes()
+    match = re.match(rb"P6\s+(\d+)\s+(\d+)\s+(\d+)\s", data)
+    width, height = int(match.group(1)), int(match.group(2))
+    return width, height, data[match.end():]
+
+
+class Picture:
+    """Pixels of a window, read once from a screenshot."""
+
+    def __init__(self, window, folder, name):
+        self.png = screenshot(Path(folder) / f"{name}.png", window)
+        ppm = Path(folder) / f"{name}.ppm"
+        subprocess.run(["convert", str(self.png), str(ppm)], check=True, timeout=30)
+        self.width, self.height, self.rgb = read_ppm(ppm)
+        ppm.unlink()
+
+    def at(self, x, y):
+        i = (y * self.width + x) * 3
+        return tuple(self.rgb[i:i + 3])
+
+    def region(self, x0, y0, x1, y1):
+        return [self.at(x, y) for y in range(y0, y1) for x in range(x0, x1)]
+
+
+def is_accent(rgb):
+    r, g, b = rgb
+    return r > 200 and 70 < g < 140 and b < 60
+
+
+def launcher_windows():
+    return find_windows("^Starfell$")
+
+
+def test_window_opens_centred_after_the_hello_answer_and_shows_background_and_title(
+        launcher, hello_server, wine_display_prefix, artifacts):
+    process = launcher.start(extra_env=wine_display_prefix)
+    assert hello_server.received.wait(120), "the launcher sent no hello"
+    # Before the answer: no window, however long we wait.
+    time.sleep(3)
+    assert process.alive()
+    assert launcher_windows() == []
+
+    hello_server.answer()
+    window = wait_for_window("Starfell", timeout=60)
+    # The window is created at (100, 100) and then centred once.
+    deadline = time.monotonic() + 10
+    while window_geometry(window) != WINDOW_AT and time.monotonic() < deadline:
+        time.sleep(0.2)
+    assert window_geometry(window) == WINDOW_AT
+    time.sleep(1.5)  # a few frames
+
+    picture = Picture(window, artifacts, f"window-{launcher.build.kind}")
+    # Background: a dark starry sky at the top, the orange horizon glow in the middle.
+    sky = picture.region(300, 60, 320, 80)
+    assert all(max(p) < 80 for p in sky) and any(p != (0, 0, 0) for p in sky)
+    glow = picture.region(450, 250, 650, 330)
+    assert max(r for r, _, _ in glow) > 200
+    # The title "Starfell  v" in the accent colour at (10, 10).
+    title = picture.region(10, 10, 80, 26)
+    assert sum(map(is_accent, title)) > 40
+    assert not any(map(is_accent, picture.region(10, 40, 80, 56)))
+    # The frame: accent at alpha 0.6 along the edges.
+    left_edge = picture.at(0, 265)
+    assert left_edge[0] > 120 and left_edge[0] > left_edge[1] > left_edge[2]
+
+
+def test_alt_f4_ends_the_launcher_with_exit_code_0(launcher, hello_server, wine_display_prefix):
+    process = launcher.start(extra_env=wine_display_prefix)
+    hello_server.answer()
+    window = wait_for_window("Starfell", timeout=120)
+    time.sleep(1)
+    send_keys(window, "alt+F4")
+    assert process.wait(20) == 0
+
+
+def test_child_region_content_is_clipped_to_its_rectangle(launcher_build, xvfb, wine_display_prefix, artifacts):
+    probe = launcher_build.launcher.parent / ("clip_probe.exe" if launcher_build.windows else "clip_probe")
+    if not probe.exists():
+        pytest.skip(f"{probe} was not built")
+    env = dict(os.environ, DISPLAY=xvfb, WINEDEBUG="-all", **wine_display_prefix)
+    command = [str(WINE_RUN), str(probe)] if launcher_build.windows else [str(probe)]
+    with open(artifacts / "clip_probe.stderr", "wb") as err:
+        process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                   stderr=err, start_new_session=True)
+    try:
+        window = wait_for_window("Starfell", timeout=120)
+        time.sleep(1.5)
+        picture = Picture(window, artifacts, f"clip-{launcher_build.kind}")
+        red, black, green = (255, 0, 0), (0, 0, 0), (0, 255, 0)
+        # The child region (100,100)-(300,200) is red up to each of its edges (white
+        # text lies over part of it) ...
+        for edge in ([(100, y) for y in range(100, 200)], [(299, y) for y in range(100, 200)],
+                     [(x, 100) for x in range(100, 300)], [(x, 199) for x in range(100, 300)]):
+            assert sum(picture.at(x, y) == red for x, y in edge) > len(edge) // 10, edge[0]
+        # ... and the rectangle drawn from (50,50) to (400,300) shows nowhere outside it.
+        for x, y in [(99, 150), (300, 150), (150, 99), (150, 200), (60, 60), (399, 299), (350, 250)]:
+            assert picture.at(x, y) == black, (x, y)
+        outside = [p for y in range(40, 320, 4) for x in range(40, 420, 4)
+                   if not (100 <= x < 300 and 100 <= y < 200) for p in [picture.at(x, y)]]
+        assert all(p == black for p in outside)
+        # The control square drawn by the root window.
+        assert picture.at(650, 150) == green
+    finally:
+        try:
+            os.killpg(process.pid, 9)
+        except ProcessLookupError:
+            pass
+        process.wait(10)
