@@ -17,6 +17,9 @@ void runFrameLoop();
 // rendering. Used by runFrameLoop and by test programs.
 void runFrameLoopWith(void (*drawFrame)(), void (*prepare)());
 
+// Any thread: asks for the launcher window to be minimised; the result is not used.
+void minimiseLauncherWindow();
+
 // Main thread, for ever: one window message per 10 ms at most.
 [[noreturn]] void pumpMessagesForever();
 

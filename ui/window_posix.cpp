@@ -32,6 +32,8 @@ namespace {
 SDL_Window* window = nullptr;
 SDL_GLContext glContext = nullptr;
 const char* const GlslVersion = "#version 130";
+// Our own event that asks the main thread, which owns the window, to minimise it.
+Uint32 minimiseEventType = static_cast<Uint32>(-1);
 
 LockedQueue<SDL_Event>& eventQueue() {
     static auto* queue = new LockedQueue<SDL_Event>(4096);  // never destroyed: exit() may run while the UI thread draws
@@ -76,6 +78,7 @@ bool createLauncherWindow() {
     window = SDL_CreateWindow(launcherConfig().BrandName.c_str(), position.x, position.y, WindowWidth, WindowHeight,
                               SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_SHOWN);
     if (!window) failWindow("Cannot create the window: ");
+    minimiseEventType = SDL_RegisterEvents(1);
     glContext = SDL_GL_CreateContext(window);
     if (!glContext) failWindow("Cannot create the OpenGL context: ");
     SDL_GL_MakeCurrent(window, glContext);
@@ -125,6 +128,13 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)()) {
     }
 }
 
+void minimiseLauncherWindow() {
+    if (minimiseEventType == static_cast<Uint32>(-1)) return;
+    SDL_Event event{};
+    event.type = minimiseEventType;
+    SDL_PushEvent(&event);
+}
+
 void pumpMessagesForever() {
     for (;;) {
         SDL_Delay(10);
@@ -133,6 +143,10 @@ void pumpMessagesForever() {
         SDL_Event event;
         while (SDL_PollEvent(&event)) {
             if (isCloseRequest(event)) std::exit(0);
+            if (event.type == minimiseEventType) {
+                SDL_MinimizeWindow(window);
+                continue;
+            }
             if (event.type == SDL_DROPFILE || event.type == SDL_DROPTEXT) {
                 SDL_free(event.drop.file);  // owned by the receiver; the launcher takes no drops
                 continue;

@@ -238,6 +238,8 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)()) {
     releaseImage(backgroundTexture);
 }
 
+void minimiseLauncherWindow() { ShowWindow(window, SW_MINIMIZE); }
+
 void pumpMessagesForever() {
     for (;;) {
         Sleep(10);

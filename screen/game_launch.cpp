@@ -1,0 +1,29 @@
+// The client counter's rules and the start sequence shared by both platforms.
+#include "screen/game_launch.h"
+
+#include "core/message_box.h"
+
+namespace starfell {
+
+int clientCountAfterMinus(int clientCount) { return clientCount > MinClientCount ? clientCount - 1 : clientCount; }
+
+int clientCountAfterPlus(int clientCount) { return clientCount < MaxClientCount ? clientCount + 1 : clientCount; }
+
+int startGameClients(int count, const std::function<bool()>& startOne, const std::function<void()>& pause) {
+    int started = 0;
+    while (started < count) {
+        if (!startOne()) break;
+        ++started;
+        pause();
+    }
+    return started;
+}
+
+bool launchGame(int clientCount) {
+    const int started = startGameClients(clientCount, &startGameClient, &pauseBetweenClients);
+    if (started == clientCount) endProcessAfterLaunch();
+    showMessageBox("Failed To Start Conquer.exe", "ERROR", kMessageBoxOk);
+    return false;
+}
+
+}  // namespace starfell

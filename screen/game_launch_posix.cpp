@@ -1,0 +1,116 @@
+// Linux: the game client started with posix_spawn from the launcher's folder
+// or PATH, a Windows client through wine; the current directory is inherited.
+#include "screen/game_launch_posix.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+#include "screen/game_launch.h"
+#include "update/diagnostics.h"
+#include "update/file_utils.h"
+
+extern char** environ;
+
+namespace starfell {
+namespace {
+
+const char* const ClientFileName = "Conquer.exe";
+
+bool isRegularFile(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool startsWithMz(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    char signature[2] = {};
+    return file.read(signature, 2) && signature[0] == 'M' && signature[1] == 'Z';
+}
+
+}  // namespace
+
+std::optional<std::string> findGameClient(const std::string& launcherFolder, const std::string& pathVariable) {
+    if (!launcherFolder.empty() && isRegularFile(launcherFolder + ClientFileName))
+        return launcherFolder + ClientFileName;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = pathVariable.find(':', start);
+        std::string folder = pathVariable.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (folder.empty()) folder = ".";
+        const std::string candidate = folder + (folder.back() == '/' ? "" : "/") + ClientFileName;
+        if (isRegularFile(candidate)) return candidate;
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return std::nullopt;
+}
+
+ClientSpawn planClientSpawn(const std::string& clientPath) {
+    ClientSpawn spawn;
+    if (startsWithMz(clientPath)) {
+        // Wine finds the program by the path it is given, whatever the current
+        // directory; the Windows program sees its own command line from it.
+        spawn.program = "wine";
+        spawn.searchPath = true;
+        spawn.argv = {"wine", clientPath, "quietfern"};
+    } else {
+        spawn.program = clientPath;
+        spawn.argv = {ClientFileName, "quietfern"};
+    }
+    return spawn;
+}
+
+bool startGameClient() {
+    const char* pathVariable = std::getenv("PATH");
+    const std::optional<std::string> client = findGameClient(launcherFolderNarrow(), pathVariable ? pathVariable : "");
+    if (!client) {
+        writeDiagnostic("Game client not found: Conquer.exe");
+        return false;
+    }
+    const ClientSpawn spawn = planClientSpawn(*client);
+    std::vector<char*> argv;
+    for (const std::string& argument : spawn.argv) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+
+    // The game must not inherit the server connection or other descriptors,
+    // nor the launcher's ignored SIGPIPE or blocked signals.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t signals;
+    sigemptyset(&signals);
+    posix_spawnattr_setsigmask(&attributes, &signals);
+    sigaddset(&signals, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &signals);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    pid_t child = 0;
+    const int result = spawn.searchPath
+                           ? posix_spawnp(&child, spawn.program.c_str(), &actions, &attributes, argv.data(), environ)
+                           : posix_spawn(&child, spawn.program.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    if (result != 0) {
+        writeDiagnostic("Cannot start the game client: " + spawn.program + " Error: " + std::to_string(result));
+        return false;
+    }
+    return true;
+}
+
+void pauseBetweenClients() { usleep(500 * 1000); }
+
+void endProcessAfterLaunch() {
+    std::fflush(nullptr);
+    _exit(0);
+}
+
+}  // namespace starfell
