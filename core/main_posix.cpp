@@ -1,9 +1,12 @@
 // Linux entry point of the launcher.
 #include <csignal>
+#include <cstring>
 
+#include "core/message_box.h"
 #include "core/startup.h"
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--message-box") == 0) return starfell::runMessageBoxProcess(argc, argv);
     // A write to a connection the server already closed must fail, not kill us.
     std::signal(SIGPIPE, SIG_IGN);
     return starfell::runLauncher();

@@ -24,4 +24,12 @@ constexpr int kMessageBoxResultNo = 7;
 // goes ahead with something the player never agreed to.
 int showMessageBox(const std::string& text, const std::string& title, unsigned flags);
 
+// Shows the box in the calling process, whatever else it is doing.
+int showMessageBoxHere(const std::string& text, const std::string& title, unsigned flags);
+
+// Linux: the body of `StarfellLauncher --message-box FLAGS TITLE TEXT`, the
+// fresh process that shows a box while the launcher's window is open; its
+// exit status is the answer.
+int runMessageBoxProcess(int argc, char** argv);
+
 }  // namespace starfell

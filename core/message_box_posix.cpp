@@ -1,9 +1,24 @@
 // POSIX: message boxes through SDL, which shows them before SDL_Init and
 // blocks the calling thread until a button is pressed.
+//
+// SDL draws an X11 box in a fork()ed child. Once the window exists, other
+// threads are inside Xlib all the time, and a child forked while one of them
+// holds an Xlib lock hangs for ever. So once video is running the box is shown
+// by a fresh copy of the launcher (`--message-box`), which answers through its
+// exit status.
 #include <SDL.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
 
 #include "core/message_box.h"
 #include "update/diagnostics.h"
+
+extern char** environ;
 
 namespace starfell {
 
@@ -19,7 +34,7 @@ Uint32 iconFlags(unsigned flags) {
 
 }  // namespace
 
-int showMessageBox(const std::string& text, const std::string& title, unsigned flags) {
+int showMessageBoxHere(const std::string& text, const std::string& title, unsigned flags) {
     const bool yesNo = (flags & 0xF) == kMessageBoxYesNo;
 
     // Return answers Yes (or OK), Escape answers No (or OK).
@@ -46,6 +61,46 @@ int showMessageBox(const std::string& text, const std::string& title, unsigned f
         return yesNo ? kMessageBoxResultNo : kMessageBoxResultOk;
     }
     return pressed;
+}
+
+namespace {
+
+int showMessageBoxInFreshProcess(const std::string& text, const std::string& title, unsigned flags) {
+    const bool yesNo = (flags & 0xF) == kMessageBoxYesNo;
+    const int fallback = yesNo ? kMessageBoxResultNo : kMessageBoxResultOk;
+    const std::string flagText = std::to_string(flags);
+    char program[] = "/proc/self/exe";
+    char name[] = "StarfellLauncher";
+    char option[] = "--message-box";
+    char* argv[] = {name, option, const_cast<char*>(flagText.c_str()), const_cast<char*>(title.c_str()),
+                    const_cast<char*>(text.c_str()), nullptr};
+    pid_t child = 0;
+    if (posix_spawn(&child, program, nullptr, nullptr, argv, environ) != 0) {
+        writeDiagnostic("Could not show message box \"" + title + "\": the launcher could not be started again");
+        return fallback;
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) return fallback;
+    }
+    if (!WIFEXITED(status)) return fallback;
+    const int answer = WEXITSTATUS(status);
+    return answer == kMessageBoxResultOk || answer == kMessageBoxResultYes || answer == kMessageBoxResultNo
+               ? answer
+               : fallback;
+}
+
+}  // namespace
+
+int showMessageBox(const std::string& text, const std::string& title, unsigned flags) {
+    if (SDL_WasInit(SDL_INIT_VIDEO) != 0) return showMessageBoxInFreshProcess(text, title, flags);
+    return showMessageBoxHere(text, title, flags);
+}
+
+int runMessageBoxProcess(int argc, char** argv) {
+    if (argc < 5) return 0;
+    const unsigned flags = static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10));
+    return showMessageBoxHere(argv[4], argv[3], flags);
 }
 
 }  // namespace starfell

@@ -13,3 +13,11 @@ int showMessageBox(const std::string& text, const std::string& title, unsigned f
 }
 
 }  // namespace starfell
+
+namespace starfell {
+
+int showMessageBoxHere(const std::string& text, const std::string& title, unsigned flags) {
+    return showMessageBox(text, title, flags);
+}
+
+}  // namespace starfell
