@@ -2,10 +2,12 @@
 // drawing a child region whose content runs far past its edges, so that a
 // screenshot shows whether clipping holds. Black everywhere except:
 //   child region (100,100)-(300,200): red (a rectangle drawn from (50,50) to (400,300));
-//   (600,100)-(700,200): green, drawn by the root window as a control.
+//   (600,100)-(700,200): green, drawn by the root window as a control; blue after
+//   the button at (600,300)-(720,340) was clicked (checks the input hand-off).
 #include <thread>
 
 #include "imgui.h"
+#include "screen/animated_button.h"
 #include "ui/window.h"
 
 #ifdef _WIN32
@@ -23,7 +25,11 @@ void drawProbe() {
                  ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
                      ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoBackground);
     ImGui::PopStyleVar(2);
-    ImGui::GetWindowDrawList()->AddRectFilled(ImVec2(600, 100), ImVec2(700, 200), IM_COL32(0, 255, 0, 255));
+    static bool clicked = false;
+    ImGui::GetWindowDrawList()->AddRectFilled(ImVec2(600, 100), ImVec2(700, 200),
+                                              clicked ? IM_COL32(0, 0, 255, 255) : IM_COL32(0, 255, 0, 255));
+    ImGui::SetCursorPos(ImVec2(600, 300));
+    if (starfell::AnimatedButton("Press##probe", ImVec2(120, 40))) clicked = true;
 
     ImGui::SetCursorPos(ImVec2(100, 100));
     ImGui::PushStyleColor(ImGuiCol_ChildBg, ImVec4(0, 0, 0, 0));

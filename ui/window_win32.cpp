@@ -189,6 +189,8 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)()) {
     // Share the main thread's input state, so that the platform backend's key
     // state, capture and cursor calls on this thread act on the launcher window.
     enterFrameLoop();
+    MSG first;
+    PeekMessageA(&first, nullptr, WM_USER, WM_USER, PM_NOREMOVE);  // gives this thread its message queue
     AttachThreadInput(GetCurrentThreadId(), mainThreadId, TRUE);
     ImGui_ImplWin32_Init(window);
     rendererInit(device);

@@ -12,8 +12,8 @@ from pathlib import Path
 
 import pytest
 
-from e2e_support import (HELLO, WINE_RUN, find_windows, screenshot, send_keys, wait_for_window,
-                         window_geometry)
+from e2e_support import (HELLO, WINE_RUN, click, find_windows, screenshot, send_keys, wait_for_window,
+                         wait_until, window_geometry)
 
 WINDOW_AT = (485, 275, 950, 530)  # centred on the 1920x1080 display
 
@@ -169,8 +169,11 @@ def test_child_region_content_is_clipped_to_its_rectangle(launcher_build, xvfb, 
         outside = [p for y in range(40, 320, 4) for x in range(40, 420, 4)
                    if not (100 <= x < 300 and 100 <= y < 200) for p in [picture.at(x, y)]]
         assert all(p == black for p in outside)
-        # The control square drawn by the root window.
+        # The control square drawn by the root window; a click on the button turns it blue.
         assert picture.at(650, 150) == green
+        click(window, 660, 320)
+        wait_until(lambda: Picture(window, artifacts, "clicked").at(650, 150) == (0, 0, 255), 10,
+                   message="the click to reach the GUI")
     finally:
         try:
             os.killpg(process.pid, 9)
