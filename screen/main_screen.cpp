@@ -214,8 +214,9 @@ bool showsPlayControls(LauncherPhase phase) { return phase == LauncherPhase::Rea
 float progressFillWidth(int percent) { return static_cast<float>(std::clamp(percent, 0, 100)) * 3.0f; }
 
 void drawMainScreen() {
-    // What workers wrote, copied once per frame under the state's lock.
-    static LauncherSnapshot snapshot;
+    // What workers wrote, copied once per frame under the state's lock. Never
+    // destroyed: the process may end while this thread draws.
+    static LauncherSnapshot& snapshot = *new LauncherSnapshot;
     launcherState.refreshSnapshot(snapshot);
     ScreenState& screen = screenState();
 
