@@ -15,6 +15,7 @@
 #include "ui/imgui_impl_dx8.h"
 #include "ui/exit_guard.h"
 #include "ui/images.h"
+#include "ui/input_replay.h"
 #include "ui/locked_queue.h"
 #include "ui/theme.h"
 #include "ui/window.h"
@@ -67,6 +68,21 @@ bool isGuiInput(UINT message) {
             return true;
         default:
             return false;
+    }
+}
+
+// The mouse button (0-4) or key (256 + virtual key) a message changes, or -1.
+int controlOf(const QueuedMessage& m) {
+    switch (m.message) {
+        case WM_LBUTTONDOWN: case WM_LBUTTONDBLCLK: case WM_LBUTTONUP: return 0;
+        case WM_RBUTTONDOWN: case WM_RBUTTONDBLCLK: case WM_RBUTTONUP: return 1;
+        case WM_MBUTTONDOWN: case WM_MBUTTONDBLCLK: case WM_MBUTTONUP: return 2;
+        case WM_XBUTTONDOWN: case WM_XBUTTONDBLCLK: case WM_XBUTTONUP:
+            return GET_XBUTTON_WPARAM(m.wParam) == XBUTTON1 ? 3 : 4;
+        case WM_KEYDOWN: case WM_KEYUP: case WM_SYSKEYDOWN: case WM_SYSKEYUP:
+            return m.wParam < 256 ? 256 + static_cast<int>(m.wParam) : -1;
+        default:
+            return -1;
     }
 }
 
@@ -196,7 +212,7 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)()) {
     rendererInit(device);
     if (prepare) prepare();
 
-    std::vector<QueuedMessage> input;
+    std::vector<QueuedMessage> input, pending;
     for (;;) {
         parkIfExiting();
         // This thread's own queue (the window's messages go to the main thread)
@@ -209,8 +225,13 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)()) {
         }
         if (quit) break;
 
+        // Input, as much as one frame can take without losing a press or release
         inputQueue().drain(input);
-        for (const QueuedMessage& m : input) ImGui_ImplWin32_WndProcHandler(m.window, m.message, m.wParam, m.lParam);
+        pending.insert(pending.end(), input.begin(), input.end());
+        const size_t portion = framePortion(pending, controlOf);
+        for (size_t i = 0; i < portion; ++i)
+            ImGui_ImplWin32_WndProcHandler(pending[i].window, pending[i].message, pending[i].wParam, pending[i].lParam);
+        pending.erase(pending.begin(), pending.begin() + portion);
 
         rendererNewFrame();
         ImGui_ImplWin32_NewFrame();

@@ -4,6 +4,7 @@
 #include <thread>
 #include <vector>
 
+#include "ui/input_replay.h"
 #include "ui/locked_queue.h"
 #include "ui/window_layout.h"
 
@@ -42,6 +43,35 @@ TEST(InputQueue, DeliversEverythingInOrderAcrossThreadsAndDropsBeyondCapacity) {
     small.drain(batch);
     EXPECT_EQ(batch, (std::vector<int>{1, 2}));
     EXPECT_TRUE(small.push(4));  // room again once drained
+}
+
+}  // namespace
+}  // namespace starfell
+
+namespace starfell {
+namespace {
+
+// Messages as (control, tag): control -1 changes no button or key.
+struct Message {
+    int control;
+    char tag;
+};
+int controlOf(const Message& m) { return m.control; }
+
+TEST(InputReplay, StopsBeforeTheSecondChangeOfTheSameButtonOrKey) {
+    // move, left down, move, left up: the release waits for the next frame.
+    std::vector<Message> click = {{-1, 'm'}, {0, 'd'}, {-1, 'm'}, {0, 'u'}};
+    EXPECT_EQ(framePortion(click, controlOf), 3u);
+    click.erase(click.begin(), click.begin() + 3);
+    EXPECT_EQ(framePortion(click, controlOf), 1u);
+
+    // Different buttons and keys do not hold each other up.
+    const std::vector<Message> chord = {{256 + 0x12, 'a'}, {256 + 0x73, 'f'}, {1, 'r'}, {-1, 'w'}};
+    EXPECT_EQ(framePortion(chord, controlOf), 4u);
+    // A key pressed twice in a row (auto-repeat) also spans frames.
+    const std::vector<Message> repeat = {{256 + 0x0D, 'd'}, {256 + 0x0D, 'd'}, {256 + 0x0D, 'u'}};
+    EXPECT_EQ(framePortion(repeat, controlOf), 1u);
+    EXPECT_EQ(framePortion(std::vector<Message>{}, controlOf), 0u);
 }
 
 }  // namespace

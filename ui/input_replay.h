@@ -1,0 +1,27 @@
+// How much queued input the UI thread replays into the GUI in one frame. The
+// GUI reads button and key states once per frame, so a press and its release
+// replayed into the same frame would cancel out and the click would be lost:
+// a frame's portion ends before the second change of the same button or key.
+#pragma once
+#include <cstddef>
+#include <set>
+#include <vector>
+
+namespace starfell {
+
+// `controlOf(message)` names the button or key a message changes, or -1 for
+// messages that change none (moves, wheel, focus, text). Returns how many
+// messages from the front may be replayed now; at least one when any are queued.
+template <class Message, class ControlOf>
+std::size_t framePortion(const std::vector<Message>& queued, ControlOf controlOf) {
+    std::set<int> changed;
+    std::size_t count = 0;
+    for (const Message& message : queued) {
+        const int control = controlOf(message);
+        if (control >= 0 && !changed.insert(control).second) break;
+        ++count;
+    }
+    return count;
+}
+
+}  // namespace starfell
