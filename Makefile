@@ -47,3 +47,12 @@ test: test-linux test-windows sanitize fuzz
 
 clean:
 	rm -rf build
+
+# The launcher against a demo server on 127.0.0.1, on the user's display
+# (scripts/demo.sh; Ctrl+C or the launcher's end stops the server).
+.PHONY: demo demo-windows
+demo: build-linux
+	@bash scripts/demo.sh linux
+
+demo-windows: build-linux build-windows
+	@bash scripts/demo.sh windows
