@@ -25,7 +25,9 @@ LauncherConfig makeLauncherConfig(const std::function<const char*(const char*)>&
 }
 
 const LauncherConfig& launcherConfig() {
-    static const LauncherConfig config = makeLauncherConfig([](const char* name) { return std::getenv(name); });
+    // Never destroyed: exit() on one thread must not pull it from under another.
+    static const LauncherConfig& config =
+        *new LauncherConfig(makeLauncherConfig([](const char* name) { return std::getenv(name); }));
     return config;
 }
 
