@@ -1,0 +1,440 @@
+# The main screen end to end: what it shows through a typical run, PLAY and the
+# client counter, a failed game start, the title-bar buttons, the side panel's
+# news and settings (written into the game client's INI files), and the demo.
+import ctypes
+import ctypes.util
+import hashlib
+import os
+import signal
+import subprocess
+import threading
+import time
+from http.server import SimpleHTTPRequestHandler, ThreadingHTTPServer
+
+import pytest
+
+from e2e_support import REPO, click, find_windows, press_button, wait_for_window, wait_until, window_geometry
+from test_window import Picture, is_accent, wine_display_prefix  # noqa: F401  (a fixture)
+
+START = {"linux": 30, "windows": 120}
+
+# Window coordinates of the screen's controls.
+TITLE_COG, MINIMISE, CLOSE = (871, 17), (897, 17), (923, 17)
+PANEL_COG = (843, 53)
+MINUS, PLUS, PLAY = (756, 458), (796, 458), (785, 494)
+WIDTH_SLIDER, FPS_SLIDER, HIDE_EFFECTS = (700, 105), (700, 175), (654, 221)
+
+
+def md5(data):
+    return hashlib.md5(data.encode() if isinstance(data, str) else data).hexdigest()
+
+
+def ready_scenario(news="Welcome to Starfell"):
+    """Hello, news, an empty patch list and a one-file list that verifies: Ready."""
+    return ("read-hello\nsend-verdict\n"
+            f"send-news {news}\nsend-patchlist \nexpect 15\n"
+            f"send-filecheck ok.dat,ok.dat,{md5('fine')}\nhold\n")
+
+
+def is_play_orange(rgb):
+    r, g, b = rgb
+    return r > 140 and 30 < g < 90 and b < 40
+
+
+def green_extent(picture, y0, y1):
+    """(left, right) of the status green in rows y0..y1, or None."""
+    xs = [x for y in range(y0, y1) for x in range(250, 700)
+          if picture.at(x, y)[1] > 150 and picture.at(x, y)[0] < 120 and picture.at(x, y)[2] < 120]
+    return (min(xs), max(xs)) if xs else None
+
+
+def start_ready(server, launcher, game_folder, wine_env, news="Welcome to Starfell"):
+    (game_folder / "ok.dat").write_text("fine")
+    server.start(scenario=ready_scenario(news))
+    process = launcher.start(extra_env=wine_env)
+    window = wait_for_window("Starfell", timeout=START[launcher.build.kind])
+    server.wait_for_log(r"sent FileCheck", timeout=30)
+    wait_for_play(window, launcher.artifacts)
+    return process, window
+
+
+def wait_for_play(window, folder, timeout=20):
+    def shown():
+        picture = Picture(window, folder, "probe")
+        return all(is_play_orange(picture.at(x, 507)) for x in (715, 785, 855))
+    wait_until(shown, timeout, interval=0.3, message="the PLAY button")
+
+
+def client_arrivals(launcher, count, timeout):
+    """Times at which the first `count` client log lines appeared."""
+    arrivals = []
+    deadline = time.monotonic() + timeout
+    while len(arrivals) < count and time.monotonic() < deadline:
+        seen = len(launcher.client_starts())
+        while len(arrivals) < seen:
+            arrivals.append(time.monotonic())
+        time.sleep(0.01)
+    return arrivals
+
+
+def command_of(start):
+    """The client's command line; under Wine the program name is a full DOS path."""
+    command = start[0]
+    if command.startswith('"'):
+        program, _, rest = command[1:].partition('"')
+        command = program.rsplit("\\", 1)[-1] + rest
+    return command
+
+
+# ---------------------------------------------------------------- PLAY
+
+def test_play_starts_the_client_in_the_launchers_folder_and_ends_with_0(server, launcher, game_folder,
+                                                                        wine_display_prefix):
+    process, window = start_ready(server, launcher, game_folder, wine_display_prefix)
+    click(window, *PLAY)
+    assert process.wait(30) == 0
+    starts = wait_until(launcher.client_starts, 30, message="the client's start")
+    assert len(starts) == 1
+    assert command_of(starts[0]) in ("Conquer.exe quietfern", "Conquer.exe\" quietfern")
+    assert starts[0][1].replace("\\", "/").endswith(game_folder.name)
+
+
+def test_counter_stays_at_one_and_three_clients_start_half_a_second_apart(server, launcher, game_folder,
+                                                                          wine_display_prefix):
+    process, window = start_ready(server, launcher, game_folder, wine_display_prefix)
+    # "-" at 1 changes nothing: with two "+" the count is 3, not 2.
+    for at in (MINUS, PLUS, PLUS):
+        click(window, *at)
+        time.sleep(0.2)
+    Picture(window, launcher.artifacts, "counter-3")
+    pressed = time.monotonic()
+    click(window, *PLAY)
+    arrivals = client_arrivals(launcher, 3, 60)
+    assert process.wait(30) == 0
+    assert len(launcher.client_starts()) == 3
+    assert len(arrivals) == 3
+    gaps = [b - a for a, b in zip(arrivals, arrivals[1:])]
+    assert all(0.35 < gap < 2.0 for gap in gaps), gaps
+    assert time.monotonic() - pressed >= 1.4  # three starts, each followed by 500 ms
+
+
+def test_failed_start_reports_keeps_drawing_and_play_works_again(server, launcher, game_folder,
+                                                                 wine_display_prefix):
+    client = game_folder / "Conquer.exe"
+    stand_in = client.read_bytes()
+    client.unlink()
+    process, window = start_ready(server, launcher, game_folder, wine_display_prefix)
+
+    click(window, *PLAY)
+    box = wait_for_window("ERROR", timeout=30)
+    Picture(box, launcher.artifacts, "error-box")
+    press_button(box, "OK")
+    wait_until(lambda: box not in find_windows("^ERROR$"), 15, message="the box to close")
+    assert process.alive()
+
+    # Still drawing: the title cog opens the side panel.
+    click(window, *TITLE_COG)
+    time.sleep(0.5)
+    picture = Picture(window, launcher.artifacts, "after-failure")
+    panel = picture.region(640, 120, 660, 140)  # inside the panel's dark box
+    assert max(max(p) for p in panel) < 40
+
+    client.write_bytes(stand_in)
+    client.chmod(0o755)
+    click(window, *PLAY)
+    assert process.wait(30) == 0
+    assert len(wait_until(launcher.client_starts, 30, message="the client's start")) == 1
+
+
+# ---------------------------------------------------------------- title bar
+
+def test_close_button_ends_the_launcher_with_exit_code_1(server, launcher, game_folder, wine_display_prefix):
+    process, window = start_ready(server, launcher, game_folder, wine_display_prefix)
+    click(window, *CLOSE)
+    assert process.wait(20) == 1
+
+
+class XClientMessageEvent(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
+
+
+class XEvent(ctypes.Union):
+    _fields_ = [("type", ctypes.c_int), ("client", XClientMessageEvent), ("pad", ctypes.c_long * 24)]
+
+
+class IconifyRequests:
+    """Watches the root window for the iconify requests a window manager would
+    act on (ClientMessage WM_CHANGE_STATE, IconicState); no window manager runs."""
+
+    def __init__(self):
+        x = self.x = ctypes.CDLL(ctypes.util.find_library("X11"))
+        x.XOpenDisplay.restype = ctypes.c_void_p
+        x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        x.XDefaultRootWindow.restype = ctypes.c_ulong
+        x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+        x.XInternAtom.restype = ctypes.c_ulong
+        x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+        x.XSelectInput.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_long]
+        x.XPending.argtypes = [ctypes.c_void_p]
+        x.XNextEvent.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
+        x.XFlush.argtypes = [ctypes.c_void_p]
+        x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        self.display = x.XOpenDisplay(None)
+        assert self.display, "cannot open the X display"
+        self.change_state = x.XInternAtom(self.display, b"WM_CHANGE_STATE", 0)
+        x.XSelectInput(self.display, x.XDefaultRootWindow(self.display), 1 << 19)  # SubstructureNotify
+        x.XFlush(self.display)
+
+    def windows(self):
+        """Windows whose iconify was requested so far."""
+        found = []
+        event = XEvent()
+        while self.x.XPending(self.display):
+            self.x.XNextEvent(self.display, ctypes.byref(event))
+            message = event.client
+            if event.type == 33 and message.message_type == self.change_state and message.data[0] == 3:
+                found.append(message.window)
+        return found
+
+    def close(self):
+        self.x.XCloseDisplay(self.display)
+
+
+def map_state(window):
+    result = subprocess.run(["xwininfo", "-id", str(window)], capture_output=True, text=True, timeout=30)
+    return next((line.split(":", 1)[1].strip() for line in result.stdout.splitlines() if "Map State" in line), "")
+
+
+def test_minimise_button_minimises_the_window(server, launcher, game_folder, wine_display_prefix):
+    process, window = start_ready(server, launcher, game_folder, wine_display_prefix)
+    requests = IconifyRequests()
+    try:
+        click(window, *MINIMISE)
+        requested = []
+
+        def minimised():
+            requested.extend(requests.windows())
+            return requested or map_state(window) != "IsViewable"
+        wait_until(minimised, 10, interval=0.1, message="the window to be minimised")
+    finally:
+        requests.close()
+    # Natively the request names the launcher window; Wine may hide it itself.
+    assert window in requested or map_state(window) != "IsViewable"
+    assert process.alive()
+
+
+# ---------------------------------------------------------------- typical run
+
+def wait_for_no_running_client(timeout=120):
+    """Patching first closes any running Conquer.exe on the machine (after asking);
+    wait until none runs, so a client of another test cannot interfere."""
+    def none_running():
+        for entry in os.listdir("/proc"):
+            try:
+                if entry.isdigit() and "conquer" in open(f"/proc/{entry}/comm").read().lower():
+                    return False
+            except OSError:
+                pass
+        return True
+    try:
+        wait_until(none_running, timeout, interval=0.5, message="no running Conquer.exe")
+    except TimeoutError:
+        pytest.skip("a Conquer.exe of another program keeps running")
+
+
+class SlowPatchStore:
+    """The HTTP store on port 80 in place of the server's own: serves the content
+    folder in small timed pieces, so a download lasts long enough to be seen."""
+
+    def __init__(self, address, root, rate=400_000):
+        store = self
+        self.sent = {}
+
+        class Handler(SimpleHTTPRequestHandler):
+            def __init__(self, *args, **kwargs):
+                super().__init__(*args, directory=str(root), **kwargs)
+
+            def copyfile(self, source, output):
+                while True:
+                    piece = source.read(20_000)
+                    if not piece:
+                        break
+                    output.write(piece)
+                    store.sent[self.path] = store.sent.get(self.path, 0) + len(piece)
+                    time.sleep(len(piece) / rate)
+
+            def log_message(self, *args):
+                pass
+
+        self.httpd = ThreadingHTTPServer((address, 80), Handler)
+        threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
+
+    def close(self):
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+
+def test_typical_run_checking_downloading_ready(server, launcher, launcher_build, game_folder, wine_display_prefix):
+    (game_folder / "version.dat").write_text("1000")
+    server.content.patch(1001, {"data/one.bin": os.urandom(3_000_000), "a.txt": "one"})
+    server.content.patch(1002, {"a.txt": "two"})
+    wait_for_no_running_client()
+    store = SlowPatchStore(server.address, server.content.root)
+    real_command = server.command
+    server.command = lambda scenario=None, extra=(): real_command(scenario, ["--http-port", "8081"])
+    try:
+        server.start(scenario="read-hello\nsend-verdict\nwait 4000\nsend-news Patching in progress\n"
+                              "send-patchlist 1001\\n1002\nexpect 15\n"
+                              f"send-filecheck a.txt,a.txt,{md5('two')}\nhold\n")
+        process = launcher.start(extra_env=wine_display_prefix)
+        window = wait_for_window("Starfell", timeout=START[launcher_build.kind])
+        time.sleep(1.0)
+        checking = Picture(window, launcher.artifacts, "1-checking")
+        # Half of patch 1001 on its way: the bar's track with the fill at about half.
+        wait_until(lambda: store.sent.get("/patches/1001.zip", 0) > 1_500_000, 30, message="half of 1001")
+        downloading = Picture(window, launcher.artifacts, "2-downloading")
+        server.wait_for_log(r"sent FileCheck", timeout=60)
+        wait_for_play(window, launcher.artifacts, timeout=30)
+        ready = Picture(window, launcher.artifacts, "3-ready")
+    finally:
+        store.close()
+
+    # The status line, centred on x = 470: widest while downloading, narrowest when ready.
+    widths = {}
+    for name, picture in (("checking", checking), ("downloading", downloading), ("ready", ready)):
+        extent = green_extent(picture, 436, 449)
+        assert extent, f"no status line while {name}"
+        assert abs((extent[0] + extent[1]) / 2 - 470) < 4, (name, extent)
+        widths[name] = extent[1] - extent[0]
+        assert green_extent(picture, 452, 465), "no server status line"
+    assert widths["ready"] < widths["checking"] < widths["downloading"], widths
+
+    # Progress bar: absent before work and once ready; while downloading the
+    # fill is orange at the left end and the track shows at the right end.
+    fill = downloading.at(330, 501)
+    assert fill[0] > 180 and 60 < fill[1] < 120 and fill[2] < 40, fill
+    track, outside = downloading.at(610, 501), downloading.at(610, 512)
+    assert sum(track) > sum(outside) + 30, (track, outside)
+    for picture in (checking, ready):
+        assert not is_play_orange(picture.at(330, 501))
+    # PLAY only when ready.
+    assert not is_play_orange(downloading.at(785, 507))
+    assert process.alive()
+
+
+# ---------------------------------------------------------------- side panel
+
+def read_ini(path):
+    values, section = {}, None
+    for line in path.read_text(errors="replace").splitlines():
+        line = line.strip()
+        if line.startswith("[") and line.endswith("]"):
+            section = line[1:-1].lower()
+        elif "=" in line and section:
+            key, value = line.split("=", 1)
+            values.setdefault((section, key.strip().lower()), value.strip())
+    return values
+
+
+def ctrl_click(window, x, y):
+    subprocess.run(["xdotool", "mousemove", "--window", str(window), str(x), str(y),
+                    "keydown", "ctrl", "click", "1", "keyup", "ctrl"], check=True, timeout=30)
+
+
+def type_into_slider(window, at, value):
+    """The slider's own text entry (Ctrl+click), which takes a typed number.
+    Used for every slider: on a display without a window manager the SDL
+    backend sees no pointer motion while a button is held, so drags do not work."""
+    ctrl_click(window, *at)
+    time.sleep(0.3)
+    subprocess.run(["xdotool", "key", "--clearmodifiers", "ctrl+a", "BackSpace"], check=True, timeout=30)
+    subprocess.run(["xdotool", "type", str(value)], check=True, timeout=30)
+    subprocess.run(["xdotool", "key", "Return"], check=True, timeout=30)
+    time.sleep(0.3)
+
+
+@pytest.mark.parametrize("layout", ["config", "gamesetup"])
+def test_side_panel_news_and_settings_written_to_the_client_files(server, launcher, game_folder,
+                                                                  wine_display_prefix, layout):
+    if layout == "config":
+        (game_folder / "config.ini").write_text("[Screen]\r\nWidth=1600\r\nHeight=1080\r\n[Config]\r\nFPS=100\r\n")
+    else:
+        (game_folder / "ini").mkdir()
+        (game_folder / "ini" / "GameSetup.ini").write_text(
+            "[ScreenMode]\r\nScrWidth=1024\r\nScrHeight=768\r\n[Config]\r\nFPS=100\r\n")
+        for folder in ("Env_DX8", "Env_DX9"):
+            (game_folder / folder).mkdir()
+    long_line = "Double experience weekend starts Friday at 18:00, 100% of drops doubled."
+    process, window = start_ready(server, launcher, game_folder, wine_display_prefix,
+                                  news=f"Welcome to Starfell|{long_line}")
+
+    click(window, *TITLE_COG)
+    time.sleep(0.5)
+    news = Picture(window, launcher.artifacts, f"news-{layout}")
+    assert sum(map(is_accent, news.region(648, 45, 740, 60))) > 20  # "RECENT NEWS"
+    # Two boxes: one line, then three (the long line wraps after 38 and 76 bytes).
+    text_rows = [y for y in range(75, 200) if any(sum(news.at(x, y)) > 500 for x in range(655, 915))]
+    assert text_rows and text_rows[-1] - text_rows[0] > 55, text_rows
+
+    click(window, *PANEL_COG)
+    time.sleep(0.5)
+    Picture(window, launcher.artifacts, f"settings-{layout}")
+    type_into_slider(window, WIDTH_SLIDER, 1920)  # the display's width
+    type_into_slider(window, FPS_SLIDER, 30)
+    click(window, *HIDE_EFFECTS)
+    time.sleep(0.5)
+    Picture(window, launcher.artifacts, f"settings-changed-{layout}")
+
+    if layout == "config":
+        values = read_ini(game_folder / "config.ini")
+        assert values[("screen", "width")] == "1920"
+        assert values[("screen", "height")] == "1080"
+        assert values[("screen", "fullscreen")] == "1"
+        assert values[("config", "fps")] == "60"
+        assert values[("character", "hideeffect")] == "1"
+    else:
+        values = read_ini(game_folder / "ini" / "GameSetup.ini")
+        assert values[("screenmode", "scrwidth")] == "1920"
+        assert values[("screenmode", "scrheight")] == "768"
+        assert values[("screenmode", "fullscrtype")] == "1"
+        assert values[("screenmode", "screenmoderecord")] == "4"
+        assert values[("config", "fps")] == "60"
+        for folder in ("", "Env_DX8", "Env_DX9"):
+            assert read_ini(game_folder / folder / "Settings.ini")[("screen", "hideeffect")] == "1"
+    assert process.alive()
+
+
+# ---------------------------------------------------------------- demo
+
+def test_demo_patches_repairs_and_reaches_play(launcher_build, server_binary, server_address, xvfb, artifacts,
+                                               tmp_path, wine_display_prefix):
+    target = "windows" if launcher_build.windows else "linux"
+    env = dict(os.environ, DISPLAY=xvfb, DEMO_BUILD_DIR=str(launcher_build.launcher.parent.parent),
+               DEMO_SERVER=str(server_binary), DEMO_ROOT=str(tmp_path / "demo"), DEMO_ADDRESS=server_address,
+               DEMO_TIMEOUT="300", **wine_display_prefix)
+    wait_for_no_running_client()
+    output = artifacts / "demo.out"
+    with open(output, "wb") as out:
+        demo = subprocess.Popen(["bash", str(REPO / "scripts" / "demo.sh"), target], env=env, stdout=out,
+                                stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, start_new_session=True)
+    try:
+        window = wait_for_window("Starfell", timeout=START[launcher_build.kind])
+        server_log = tmp_path / "demo" / "server.log"
+        wait_until(lambda: "GET /patches/Launcher/spark.c3" in server_log.read_text(), 60,
+                   message="the second repair")
+        wait_for_play(window, artifacts, timeout=30)
+        Picture(window, artifacts, "demo-ready")
+        log = server_log.read_text()
+        assert "GET /patches/1001.zip 200" in log and "GET /patches/1002.zip 200" in log
+        assert "GET /patches/Launcher/logo.dds 200" in log
+        click(window, *PLAY)
+        assert demo.wait(60) == 0
+        text = output.read_text()
+        assert "launcher ended with exit code 0" in text
+        assert "game client started: \"" in text and "quietfern" in text
+    finally:
+        if demo.poll() is None:
+            os.killpg(demo.pid, signal.SIGTERM)
+            demo.wait(30)
