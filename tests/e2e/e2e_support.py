@@ -97,11 +97,11 @@ class StarfellServer:
             command += ["--scenario", str(script)]
         return command + list(extra)
 
-    def start(self, scenario=None, timeout=10):
+    def start(self, scenario=None, timeout=10, extra=()):
         """Starts the server (with a scenario script text when given) and waits until it listens."""
         assert self.process is None, "server already started"
         with open(self.log_path, "wb") as out, open(self.stderr_path, "wb") as err:
-            self.process = subprocess.Popen(self.command(scenario), stdout=out, stderr=err,
+            self.process = subprocess.Popen(self.command(scenario, extra), stdout=out, stderr=err,
                                             stdin=subprocess.DEVNULL)
 
         def ready():
@@ -129,8 +129,10 @@ class StarfellServer:
                           timeout, message=f"server log line /{pattern}/ x{count}")
 
     def received_blocks(self):
-        """Bytes the server logged as received (expect and hold steps), in order."""
-        return [bytes.fromhex(m.group(1)) for m in self.matching(r" received \d+ bytes: ([0-9a-f]*)$")]
+        """Bytes the server logged as received, in order: what expect steps read,
+        "received N bytes" lines, and reports (logged as "report received")."""
+        return [REPORT if m.group(1) is None else bytes.fromhex(m.group(1))
+                for m in self.matching(r"^tcp \S+ (?:received \d+ bytes: ([0-9a-f]*)|report received)$")]
 
     def sent_packets(self, kind=None):
         """(what, bytes) of every packet the server logged as sent."""
@@ -308,11 +310,24 @@ def find_windows(name_regex):
     return found
 
 
+# Titles of the windows found, by id. Each SDL message box runs in a process of
+# its own whose first window gets the same id as the previous box's, so "this
+# box is gone" has to compare the title as well.
+_titles = {}
+
+
+def window_name(window):
+    result = _run("xdotool", "getwindowname", str(window), check=False)
+    return result.stdout.rstrip("\n") if result.returncode == 0 else None
+
+
 def wait_for_window(title, timeout=30, exact=True):
     """The id of a visible window titled `title` (a regex when exact=False)."""
     pattern = f"^{re.escape(title)}$" if exact else title
-    return wait_until(lambda: (find_windows(pattern) or [None])[0], timeout, interval=0.2,
-                      message=f"a window titled {title!r}")
+    window = wait_until(lambda: (find_windows(pattern) or [None])[0], timeout, interval=0.2,
+                        message=f"a window titled {title!r}")
+    _titles[window] = window_name(window)
+    return window
 
 
 def window_geometry(window):
@@ -368,22 +383,46 @@ def _is_wine_window(window):
     return ".exe" in result.stdout.lower()
 
 
-def press_button(window, label_or_key):
-    """Answers a message box: a button label (OK, Yes, No) or a key name (Return, Escape, Tab)."""
+def _viewable(window):
+    """Whether the window is on screen and still the one wait_for_window found."""
+    if "IsViewable" not in _run("xwininfo", "-id", str(window), check=False).stdout:
+        return False
+    return window not in _titles or window_name(window) == _titles[window]
+
+
+def press_button(window, label_or_key, attempts=3):
+    """Answers a message box: a button label (OK, Yes, No) or a key name (Return, Escape, Tab).
+
+    A label is pressed again while the box stays open, since a box that has
+    just appeared may not take keys yet (Wine's dialogs especially)."""
     label = label_or_key.lower()
+    wine = _is_wine_window(window)
     if label in ("ok", "yes"):
         keys = ["Return"]  # the default button of both toolkits' boxes
     elif label == "no":
-        # SDL's box binds Escape to No; Wine's Yes/No box has no Cancel, so
-        # move the focus to No and press it.
-        keys = ["Tab", "space"] if _is_wine_window(window) else ["Escape"]
+        # SDL's box binds Escape to No; Wine's Yes/No box has no Cancel but
+        # takes the button's mnemonic, which unlike Tab is safe to repeat.
+        keys = ["n"] if wine else ["Escape"]
     else:
-        keys = [label_or_key]
-    send_keys(window, *keys)
+        send_keys(window, label_or_key)
+        return
+    time.sleep(0.5)
+    for _ in range(attempts):
+        if not _viewable(window):
+            return
+        # With no window manager a box may open beneath the launcher's window,
+        # and Wine activates a window on a click, not when focus is set from outside.
+        _run("xdotool", "windowraise", str(window), check=False)
+        if wine:
+            click(window, 5, 5)  # the box's background, clear of its buttons
+            time.sleep(0.2)
+        send_keys(window, *keys)
+        try:
+            wait_for_window_gone(window, timeout=5)
+            return
+        except TimeoutError:
+            continue
 
 
 def wait_for_window_gone(window, timeout=10):
-    def gone():
-        return _run("xdotool", "getwindowname", str(window), check=False).returncode != 0 \
-            or window not in find_windows(".*")
-    wait_until(gone, timeout, interval=0.2, message=f"window {window} to close")
+    wait_until(lambda: not _viewable(window), timeout, interval=0.2, message=f"window {window} to close")

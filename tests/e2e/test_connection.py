@@ -97,6 +97,10 @@ def test_every_patch_list_gets_exactly_one_report(server, launcher, launcher_bui
         # the PatchList behind the News is lost, so no report follows it.
         "+send-news merged",
         "send-patchlist ",
+        # One packet in two blocks is two packets: a 3-byte block without a
+        # whole type, then a block of type 0; neither is a PatchList.
+        "send ea 03 00",
+        "send 00 00",
         "wait 2000",
         "hold",
     ]))
@@ -144,3 +148,12 @@ def test_whole_conversation_with_content_folder(server, server_binary, launcher,
     header, entries = parse_file_check(bytes.fromhex(sent.group(1)))
     assert ["\t".join(entry) for entry in entries] == manifest.splitlines()
     assert entries[0] == ("data/items.dat", "data/items.dat", md5_of(clean / "data" / "items.dat"))
+
+
+@pytest.mark.parametrize("verdict", ["FALSE", "false ", ""], ids=["upper-case", "trailing-byte", "empty"])
+def test_only_exact_false_is_outdated(server, launcher, launcher_build, verdict):
+    server.start(scenario=f"expect 150\nsend-hello-answer {verdict}\nwait 3000\nhold\n")
+    process = launcher.start()
+    server.wait_for_log(r" holding$", START[launcher_build.kind] + 10)
+    assert process.alive()
+    assert not server.matching(r"^http ")

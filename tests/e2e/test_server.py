@@ -195,13 +195,16 @@ def test_http_store_serves_and_logs(server):
     server.wait_for_log(r"^http GET /patches/1002\.zip 404 ")
 
 
-def test_stops_cleanly_on_signal(server):
-    server.start()
+def test_stops_cleanly_on_signal_and_logs_to_file(server, tmp_path):
+    log_file = tmp_path / "server-file.log"
+    server.start(extra=["--log", str(log_file)])
     held = connect(server)  # a launcher that never greets must not hold up the stop
+    server.wait_for_log(r" connected$")
     started = time.monotonic()
     assert server.stop() == 0
     assert time.monotonic() - started < 3
     assert server.log_lines()[-1] == "stopped"
+    assert log_file.read_text().splitlines() == server.log_lines()
     held.close()
 
 
