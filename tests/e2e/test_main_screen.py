@@ -13,7 +13,7 @@ from http.server import SimpleHTTPRequestHandler, ThreadingHTTPServer
 
 import pytest
 
-from e2e_support import REPO, click, find_windows, press_button, wait_for_window, wait_until, window_geometry
+from e2e_support import REPO, find_windows, press_button, wait_for_window, wait_until, window_geometry
 from test_window import Picture, is_accent, wine_display_prefix  # noqa: F401  (a fixture)
 
 START = {"linux": 30, "windows": 120}
@@ -23,6 +23,13 @@ TITLE_COG, MINIMISE, CLOSE = (871, 17), (897, 17), (923, 17)
 PANEL_COG = (843, 53)
 MINUS, PLUS, PLAY = (756, 458), (796, 458), (785, 494)
 WIDTH_SLIDER, FPS_SLIDER, HIDE_EFFECTS = (700, 105), (700, 175), (654, 221)
+
+
+def click(window, x, y):
+    """A click held for a tenth of a second: a press and release that arrive
+    within one frame would be seen by the GUI as no click at all."""
+    subprocess.run(["xdotool", "mousemove", "--window", str(window), str(x), str(y), "mousedown", "1",
+                    "sleep", "0.1", "mouseup", "1"], check=True, timeout=30)
 
 
 def md5(data):
@@ -339,8 +346,8 @@ def read_ini(path):
 
 
 def ctrl_click(window, x, y):
-    subprocess.run(["xdotool", "mousemove", "--window", str(window), str(x), str(y),
-                    "keydown", "ctrl", "click", "1", "keyup", "ctrl"], check=True, timeout=30)
+    subprocess.run(["xdotool", "mousemove", "--window", str(window), str(x), str(y), "keydown", "ctrl",
+                    "mousedown", "1", "sleep", "0.1", "mouseup", "1", "keyup", "ctrl"], check=True, timeout=30)
 
 
 def type_into_slider(window, at, value):
