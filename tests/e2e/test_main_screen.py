@@ -386,7 +386,7 @@ def test_side_panel_news_and_settings_written_to_the_client_files(server, launch
     time.sleep(0.5)
     news = Picture(window, launcher.artifacts, f"news-{layout}")
     assert sum(map(is_accent, news.region(648, 45, 740, 60))) > 20  # "RECENT NEWS"
-    # Two boxes: one line, then three (the long line wraps after 38 and 76 bytes).
+    # Two boxes: one line, then two (the 73-byte line wraps after 38 bytes, mid-word).
     text_rows = [y for y in range(75, 200) if any(sum(news.at(x, y)) > 500 for x in range(655, 915))]
     assert text_rows and text_rows[-1] - text_rows[0] > 55, text_rows
 
