@@ -1,9 +1,12 @@
-// Static file serving with cpp-httplib: the content folder mounted at "/".
+// Static file serving with cpp-httplib. Files are streamed from disk in
+// pieces, so large patch archives never sit whole in memory per download.
 #include "server/http_store.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <httplib.h>
@@ -31,15 +34,57 @@ int bindError(const std::string& address, int port) {
     return code;
 }
 
+// The request path as a path below the root, or empty when it could leave
+// the root or name nothing servable.
+std::string fileBelow(const std::string& root, const std::string& requestPath) {
+    if (requestPath.size() < 2 || requestPath[0] != '/') return {};
+    std::string relative = requestPath.substr(1);
+    if (relative.find('\\') != std::string::npos || relative.find('\0') != std::string::npos) return {};
+    size_t start = 0;
+    while (start <= relative.size()) {
+        size_t end = relative.find('/', start);
+        if (end == std::string::npos) end = relative.size();
+        std::string part = relative.substr(start, end - start);
+        if (part.empty() || part == "." || part == "..") return {};
+        start = end + 1;
+    }
+    return root + "/" + relative;
+}
+
+void serveFile(const std::string& root, const httplib::Request& request, httplib::Response& response) {
+    std::string path = fileBelow(root, request.path);
+    int file = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    if (file >= 0 && (::fstat(file, &info) != 0 || !S_ISREG(info.st_mode))) {
+        ::close(file);
+        file = -1;
+    }
+    if (file < 0) {
+        response.status = 404;
+        return;
+    }
+    const char* type = path.size() > 4 && path.compare(path.size() - 4, 4, ".zip") == 0 ? "application/zip"
+                     : path.size() > 4 && path.compare(path.size() - 4, 4, ".txt") == 0 ? "text/plain; charset=utf-8"
+                                                                                          : "application/octet-stream";
+    response.set_content_provider(
+        static_cast<size_t>(info.st_size), type,
+        [file](size_t offset, size_t length, httplib::DataSink& sink) {
+            char piece[64 * 1024];
+            size_t count = std::min(length, sizeof piece);
+            ssize_t got = ::pread(file, piece, count, static_cast<off_t>(offset));
+            return got > 0 && sink.write(piece, static_cast<size_t>(got));
+        },
+        [file](bool) { ::close(file); });
+}
+
 }  // namespace
 
 HttpStore::HttpStore(const std::string& root) : server_(std::make_unique<httplib::Server>()) {
-    server_->set_mount_point("/", root);
+    server_->Get(".*", [root](const httplib::Request& request, httplib::Response& response) {
+        serveFile(root, request, response);
+    });
     server_->set_logger([](const httplib::Request& request, const httplib::Response& response) {
-        size_t size = response.body.size();
-        if (size == 0 && response.has_header("Content-Length")) {
-            size = std::stoull(response.get_header_value("Content-Length"));
-        }
+        size_t size = response.body.empty() ? response.content_length_ : response.body.size();
         logLine("http " + request.method + " " + request.path + " " + std::to_string(response.status) + " " +
                 std::to_string(size));
     });

@@ -194,6 +194,18 @@ def test_http_store_serves_and_logs(server):
     server.wait_for_log(rf"^http GET /patches/1001\.zip 200 {len(body)}$")
     server.wait_for_log(r"^http GET /patches/1002\.zip 404 ")
 
+    # Nothing outside the content folder, and no folders, are served.
+    import http.client
+    (server.content.root.parent / "secret.txt").write_text("secret")
+    for path in ["/../secret.txt", "/%2e%2e/secret.txt", "/patches/..%2f..%2fsecret.txt", "/patches",
+                 "/patches/", "//etc/passwd"]:
+        connection = http.client.HTTPConnection(server.address, 80, timeout=10)
+        connection.request("GET", path)
+        response = connection.getresponse()
+        assert response.status in (400, 404), path
+        assert b"secret" not in response.read()
+        connection.close()
+
 
 def test_stops_cleanly_on_signal_and_logs_to_file(server, tmp_path):
     log_file = tmp_path / "server-file.log"
