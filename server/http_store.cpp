@@ -51,6 +51,13 @@ std::string fileBelow(const std::string& root, const std::string& requestPath) {
     return root + "/" + relative;
 }
 
+void logRequest(const httplib::Request& request, int status, size_t size, const char* note = "") {
+    logLine("http " + request.method + " " + request.path + " " + std::to_string(status) + " " +
+            std::to_string(size) + note);
+}
+
+// Logged when the request arrives rather than when the answer is sent, so the
+// log keeps the order in which a client asked for files.
 void serveFile(const std::string& root, const httplib::Request& request, httplib::Response& response) {
     std::string path = fileBelow(root, request.path);
     int file = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -61,20 +68,26 @@ void serveFile(const std::string& root, const httplib::Request& request, httplib
     }
     if (file < 0) {
         response.status = 404;
+        logRequest(request, 404, 0);
         return;
     }
     const char* type = path.size() > 4 && path.compare(path.size() - 4, 4, ".zip") == 0 ? "application/zip"
                      : path.size() > 4 && path.compare(path.size() - 4, 4, ".txt") == 0 ? "text/plain; charset=utf-8"
                                                                                           : "application/octet-stream";
+    size_t size = static_cast<size_t>(info.st_size);
+    logRequest(request, 200, size);
     response.set_content_provider(
-        static_cast<size_t>(info.st_size), type,
+        size, type,
         [file](size_t offset, size_t length, httplib::DataSink& sink) {
             char piece[64 * 1024];
             size_t count = std::min(length, sizeof piece);
             ssize_t got = ::pread(file, piece, count, static_cast<off_t>(offset));
             return got > 0 && sink.write(piece, static_cast<size_t>(got));
         },
-        [file](bool) { ::close(file); });
+        [file, request, size](bool success) {
+            ::close(file);
+            if (!success) logRequest(request, 200, size, " cut off");
+        });
 }
 
 }  // namespace
@@ -83,10 +96,10 @@ HttpStore::HttpStore(const std::string& root) : server_(std::make_unique<httplib
     server_->Get(".*", [root](const httplib::Request& request, httplib::Response& response) {
         serveFile(root, request, response);
     });
+    // Other methods never reach a handler; httplib answers them, and they are logged here.
     server_->set_logger([](const httplib::Request& request, const httplib::Response& response) {
-        size_t size = response.body.empty() ? response.content_length_ : response.body.size();
-        logLine("http " + request.method + " " + request.path + " " + std::to_string(response.status) + " " +
-                std::to_string(size));
+        if (request.method == "GET" || request.method == "HEAD") return;
+        logRequest(request, response.status, response.body.size());
     });
 }
 
