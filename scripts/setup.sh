@@ -82,7 +82,7 @@ SRC
   fi
 }
 
-fetch_source_package() { # package orig-file
+fetch_source_package() { # package orig-tarball
   local file="$DL/$2"
   if [ -f "$file" ] && verify "$file"; then return; fi
   log "fetching Debian source package $1"
@@ -92,7 +92,7 @@ fetch_source_package() { # package orig-file
   verify "$file"
 }
 
-fetch_npm() { # spec tarball
+fetch_npm() { # package@version tarball
   local file="$DL/$2"
   if [ -f "$file" ] && verify "$file"; then return; fi
   log "fetching npm package $1"

@@ -361,8 +361,12 @@ def type_into_slider(window, at, value):
     backend sees no pointer motion while a button is held, so drags do not work."""
     ctrl_click(window, *at)
     time.sleep(0.3)
-    subprocess.run(["xdotool", "key", "--clearmodifiers", "ctrl+a", "BackSpace"], check=True, timeout=30)
-    subprocess.run(["xdotool", "type", str(value)], check=True, timeout=30)
+    # Keys spaced well apart: under Wine a frame can take longer than xdotool's
+    # default pause, and keys pressed within one frame may be merged or lost.
+    subprocess.run(["xdotool", "key", "--delay", "150", "--clearmodifiers", "ctrl+a", "BackSpace"], check=True,
+                   timeout=30)
+    subprocess.run(["xdotool", "type", "--delay", "150", str(value)], check=True, timeout=30)
+    time.sleep(0.2)
     subprocess.run(["xdotool", "key", "Return"], check=True, timeout=30)
     time.sleep(0.3)
 

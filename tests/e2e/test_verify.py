@@ -64,8 +64,6 @@ def test_two_missing_levels_are_not_repaired(server, launcher, game_folder):
     assert not (game_folder / "one" / "two").exists()
 
 
-@pytest.mark.xfail(reason="on Linux the Warning box from a packet thread does not appear yet; "
-                          "the thread waits inside the message box call", strict=False)
 def test_declined_close_lists_every_file(server, launcher, game_folder):
     if launcher.build.client is None:
         pytest.skip("no stand-in client for this build")
