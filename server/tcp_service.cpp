@@ -50,6 +50,11 @@ bool TcpService::listenOn(const std::string& address, int port, std::string& err
         return false;
     }
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listener_ < 0) {
+        code = errno;
+        error = std::strerror(code);
+        return false;
+    }
     int on = 1;
     setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (::bind(listener_, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 || ::listen(listener_, 64) != 0) {
@@ -132,6 +137,10 @@ void runConversation(Connection& connection, const ContentFolder& content) {
                     break;
                 }
                 std::optional<Bytes> packet = fileCheckPacket(FileCheckHeader, files.entries);
+                if (!packet) {
+                    connection.log("no FileCheck sent: the file list does not fit one packet");
+                    break;
+                }
                 if (!connection.sendPacket(*packet, "FileCheck " + std::to_string(files.entries.size()) + " entries")) return;
             }
             break;
