@@ -12,7 +12,7 @@ from pathlib import Path
 
 import pytest
 
-from e2e_support import (HELLO, WINE_RUN, click, find_windows, screenshot, send_keys, wait_for_window,
+from e2e_support import (HELLO, REPO, WINE_RUN, click, find_windows, screenshot, send_keys, wait_for_window,
                          wait_until, window_geometry)
 
 WINDOW_AT = (485, 275, 950, 530)  # centred on the 1920x1080 display
@@ -27,7 +27,8 @@ def wine_display_prefix(launcher_build, xvfb):
     none, as the unit tests are) would report another screen size."""
     if not launcher_build.windows:
         return {}
-    return {"WINEPREFIX": f"/tmp/starfell-wine-display{xvfb.lstrip(':')}"}
+    display = "".join(c if c.isalnum() else "_" for c in xvfb.split(":", 1)[-1])
+    return {"WINEPREFIX": str(REPO / "build" / f"wineprefix-display{display}")}
 
 
 class HelloServer:
