@@ -190,6 +190,9 @@ class LauncherRunner:
             "STARFELL_E2E_TOKEN": uuid.uuid4().hex,
             "DISPLAY": self.display,
             "WINEDEBUG": "-all",
+            # Clients started by PLAY end soon by themselves: a client left
+            # running would make the next test's launcher ask to close it.
+            "STARFELL_CLIENT_LIFETIME": "5",
         })
         env.update(extra or {})
         return env

@@ -45,7 +45,7 @@ def start_client(launcher, game_folder):
     command = [str(game_folder / "Conquer.exe")]
     if launcher.build.windows:
         command = [str(WINE_RUN)] + command
-    game = subprocess.Popen(command, cwd=game_folder, env=launcher.environment(), stdin=subprocess.DEVNULL,
+    game = subprocess.Popen(command, cwd=game_folder, env=launcher.environment({"STARFELL_CLIENT_LIFETIME": "300"}), stdin=subprocess.DEVNULL,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
     wait_until(lambda: launcher.client_starts(), 60, message="the stand-in client to start")
     return game

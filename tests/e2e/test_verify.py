@@ -73,7 +73,7 @@ def test_declined_close_lists_every_file(server, launcher, game_folder):
         server.content.repair_file(name, "new " + name)
     server.content.files([(name, name, md5("new " + name)) for name in names])
     # The stand-in client keeps running, as a real game would.
-    environment = launcher.environment()
+    environment = launcher.environment({"STARFELL_CLIENT_LIFETIME": "300"})
     command = [str(game_folder / "Conquer.exe")]
     if launcher.build.windows:
         command = [str(WINE_RUN)] + command
