@@ -6,8 +6,8 @@ import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
-BUILD = ROOT / "build" / "h2-release"
-WORK = ROOT / "build" / "h2-bench"
+BUILD = ROOT / "build" / "linux-release"
+WORK = ROOT / "build" / "bench"
 
 
 def build_driver():
