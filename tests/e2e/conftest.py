@@ -15,6 +15,8 @@ from pathlib import Path
 
 import pytest
 
+import e2e_support
+
 from e2e_support import REPO, LauncherBuild, LauncherProcess, StarfellServer
 
 
@@ -214,6 +216,7 @@ def launcher(launcher_build, game_folder, server_address, xvfb, artifacts, tmp_p
     """`launcher.start(extra_env=None)` runs the launcher of the build under test against
     this test's address; returns a LauncherProcess (wait, alive, stderr, kill)."""
     runner = LauncherRunner(launcher_build, game_folder, server_address, xvfb, artifacts, tmp_path)
+    e2e_support.wait_for_no_running_client()
     yield runner
     for process in runner.started:
         process.kill()

@@ -426,3 +426,18 @@ def press_button(window, label_or_key, attempts=3):
 
 def wait_for_window_gone(window, timeout=10):
     wait_until(lambda: not _viewable(window), timeout, interval=0.2, message=f"window {window} to close")
+
+
+def wait_for_no_running_client(timeout=60):
+    """Waits until no stand-in Conquer.exe runs on the machine: the launcher's game
+    guard looks at every process, so a client left by an earlier test (or the
+    demo) would make this test's launcher stop and ask to close it."""
+    def none_running():
+        for entry in os.listdir("/proc"):
+            try:
+                if entry.isdigit() and "conquer" in open(f"/proc/{entry}/comm").read().lower():
+                    return False
+            except OSError:
+                pass
+        return True
+    return wait_until(none_running, timeout, interval=0.5, message="no running Conquer.exe")

@@ -429,7 +429,7 @@ def test_demo_patches_repairs_and_reaches_play(launcher_build, server_binary, se
     target = "windows" if launcher_build.windows else "linux"
     env = dict(os.environ, DISPLAY=xvfb, DEMO_BUILD_DIR=str(launcher_build.launcher.parent.parent),
                DEMO_SERVER=str(server_binary), DEMO_ROOT=str(tmp_path / "demo"), DEMO_ADDRESS=server_address,
-               DEMO_TIMEOUT="300", **wine_display_prefix)
+               DEMO_TIMEOUT="300", STARFELL_CLIENT_LIFETIME="5", **wine_display_prefix)
     wait_for_no_running_client()
     output = artifacts / "demo.out"
     with open(output, "wb") as out:
