@@ -13,6 +13,8 @@ from http.server import SimpleHTTPRequestHandler, ThreadingHTTPServer
 
 import pytest
 
+import e2e_support
+
 from e2e_support import REPO, find_windows, press_button, wait_for_window, wait_until, window_geometry
 from test_window import Picture, is_accent, wine_display_prefix  # noqa: F401  (a fixture)
 
@@ -235,18 +237,9 @@ def test_minimise_button_minimises_the_window(server, launcher, game_folder, win
 # ---------------------------------------------------------------- typical run
 
 def wait_for_no_running_client(timeout=120):
-    """Patching first closes any running Conquer.exe on the machine (after asking);
-    wait until none runs, so a client of another test cannot interfere."""
-    def none_running():
-        for entry in os.listdir("/proc"):
-            try:
-                if entry.isdigit() and "conquer" in open(f"/proc/{entry}/comm").read().lower():
-                    return False
-            except OSError:
-                pass
-        return True
+    """Waits until no Conquer.exe runs; skips when one of another program keeps running."""
     try:
-        wait_until(none_running, timeout, interval=0.5, message="no running Conquer.exe")
+        e2e_support.wait_for_no_running_client(timeout)
     except TimeoutError:
         pytest.skip("a Conquer.exe of another program keeps running")
 
