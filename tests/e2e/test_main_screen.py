@@ -127,6 +127,21 @@ def test_counter_stays_at_one_and_three_clients_start_half_a_second_apart(server
     assert time.monotonic() - pressed >= 1.4  # three starts, each followed by 500 ms
 
 
+def test_counter_stops_at_fifty(server, launcher, game_folder, wine_display_prefix):
+    # Short-lived clients, so fifty of them never run at once.
+    env = dict(wine_display_prefix or {}, STARFELL_CLIENT_LIFETIME="1")
+    process, window = start_ready(server, launcher, game_folder, env)
+    for _ in range(52):  # two more than the cap: "+" at 50 changes nothing
+        click(window, *PLUS)
+        time.sleep(0.05)
+    Picture(window, launcher.artifacts, "counter-50")
+    click(window, *PLAY)
+    assert process.wait(90) == 0
+    wait_until(lambda: len(launcher.client_starts()) >= 50, 30, message="fifty client starts")
+    time.sleep(1)
+    assert len(launcher.client_starts()) == 50
+
+
 def test_failed_start_reports_keeps_drawing_and_play_works_again(server, launcher, game_folder,
                                                                  wine_display_prefix):
     client = game_folder / "Conquer.exe"
