@@ -23,9 +23,14 @@ namespace {
 
 // A stalled server must not hold a worker thread for ever: give up when the
 // connection takes longer than this, or when fewer than kLowSpeedBytes per
-// second arrive for kLowSpeedSeconds in a row.
+// second arrive for kLowSpeedSeconds in a row. The floor is far below any
+// line a player could patch over (a 10 MB patch at 1 KiB/s takes three
+// hours), yet high enough that a server trickling a few bytes a second is
+// ended too; a line that drops out for half a minute fails the download,
+// which the next start fetches again. There is no cap on the whole transfer:
+// a large patch over a slow but working line must be allowed to finish.
 constexpr long kConnectTimeoutSeconds = 20;
-constexpr long kLowSpeedBytes = 1;
+constexpr long kLowSpeedBytes = 1024;
 constexpr long kLowSpeedSeconds = 30;
 
 struct Transfer {

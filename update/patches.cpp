@@ -4,6 +4,7 @@
 
 #include <miniz.h>
 
+#include <map>
 #include <vector>
 
 #include "core/launcher_config.h"
@@ -53,6 +54,9 @@ std::uint32_t deleteReplacedFile(const std::string& path) {
     return error;
 }
 
+// Appended to an entry's file name while its new content is being written.
+constexpr char kPartialSuffix[] = ".starfell-partial";
+
 class Extraction {
 public:
     Extraction(mz_zip_archive& zip, std::string folder) : zip_(zip), folder_(std::move(folder)) {}
@@ -70,6 +74,7 @@ public:
             writeDiagnostic(std::string("Refused unsafe entry: ") + stat.m_filename);
             return false;
         }
+        useFirstSpelling(components);
 
         // Create the folders level by level, never passing through a link.
         std::string path = folder_;
@@ -90,23 +95,37 @@ public:
             return false;
         }
 
+        // The entry is unpacked beside its file first, so a damaged entry or
+        // a full disk leaves the old file as it was; only a whole new file
+        // takes its place.
+        const std::string partial = path + kPartialSuffix;
+        archive_files::removeFile(partial);  // left over from an interrupted run
+        if (!writeEntry(index, stat, partial)) {
+            writeDiagnostic("Failed to extract: " + path);
+            return false;
+        }
+
         // Clear the way: the old file goes, remembering its protective attributes.
         std::uint32_t keptAttributes = 0;
         const std::uint32_t attributes = archive_files::getAttributes(path);
         if (attributes != fs::kInvalidAttributes) {
             keptAttributes = attributes & fs::kBlockingAttributes;
             if (keptAttributes && !archive_files::setAttributes(path, fs::kNormal)) {
+                archive_files::removeFile(partial);
                 writeDiagnostic("Failed to remove attributes for: " + path);
                 return false;
             }
             const std::uint32_t error = deleteReplacedFile(path);
             if (error != fs::kSuccess && error != fs::kFileNotFound) {
+                archive_files::removeFile(partial);
+                if (keptAttributes) archive_files::setAttributes(path, keptAttributes);
                 writeDiagnostic("Failed to delete file: " + path + " Error: " + std::to_string(error));
                 return false;
             }
         }
 
-        if (!writeEntry(index, stat, path)) {
+        if (fs::moveFile(utf8ToWide(partial), utf8ToWide(path)) != fs::kSuccess) {
+            archive_files::removeFile(partial);
             writeDiagnostic("Failed to extract: " + path);
             return false;
         }
@@ -115,6 +134,20 @@ public:
     }
 
 private:
+    // Names that differ only by case are one file on Windows, where a later
+    // entry replaces an earlier one. Every platform follows that: each folder
+    // or file of this archive keeps the spelling of the entry that named it
+    // first, so the game folder ends the same everywhere.
+    void useFirstSpelling(std::vector<std::string>& components) {
+        std::string key;
+        for (std::string& component : components) {
+            for (char c : component) key.push_back((c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c);
+            const auto known = spellings_.emplace(key, component);
+            if (!known.second) component = known.first->second;
+            key.push_back('/');
+        }
+    }
+
     // Streams the entry into a new file; a file that could not be written
     // completely is removed rather than left half-written.
     bool writeEntry(mz_uint index, const mz_zip_archive_file_stat& stat, const std::string& path) {
@@ -134,6 +167,7 @@ private:
     mz_zip_archive& zip_;
     std::string folder_;
     std::uint64_t extracted_ = 0;
+    std::map<std::string, std::string> spellings_;  // ASCII-lowercased path -> first spelling
 };
 
 // The destination folder with every `/` turned into this platform's separator
@@ -201,6 +235,10 @@ void applyPatchList(const std::string& packet) {
     std::wstring target = entries.back();
     for (auto it = entries.rbegin(); target.empty() && it != entries.rend(); ++it) target = *it;
 
+    // Once a patch has failed, the installed version stays at the last one
+    // applied before it: the rest of the list is still applied, but a version
+    // past the failed patch would claim files that are not there.
+    bool failed = false;
     const std::wstring baseUrl = utf8ToWide(launcherConfig().PatchBaseUrl);
     for (const std::wstring& entry : entries) {
         std::int32_t number = 0;
@@ -215,13 +253,22 @@ void applyPatchList(const std::string& packet) {
         const std::wstring url = baseUrl + L"patches/" + entry + L".zip";
         launcherState.setStatusText(wideToUtf8(L"Downloading version: " + entry + L"/" + target));
         guardedDownload(downloader, url, archive);
-        if (extractArchive(wideToUtf8(archive), wideToUtf8(folder))) fs::removeFile(archive);
+        const bool applied = extractArchive(wideToUtf8(archive), wideToUtf8(folder));
+        if (applied) fs::removeFile(archive);
 
-        installed = wideToUtf8(entry);
+        // Later entries are still compared against this one, as if it had
+        // applied, so the list is worked through in one pass.
         installedNumber = number;
-        launcherState.setInstalledVersion(installed);
+        if (!applied) {
+            writeDiagnostic("Patch not applied: " + wideToUtf8(entry) + " Installed version: " + installed);
+            failed = true;
+        } else if (!failed) {
+            installed = wideToUtf8(entry);
+            launcherState.setInstalledVersion(installed);
+        }
     }
-    launcherState.setStatusText("Updated, There is no new patches.");
+    launcherState.setStatusText(failed ? "Update incomplete. Please try again later."
+                                       : "Updated, There is no new patches.");
 }
 
 }  // namespace starfell

@@ -2,7 +2,9 @@
 // protected files, unsafe names, damaged archives and size limits.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <vector>
 
 #include "test_support.h"
 #include "update/file_platform.h"
@@ -137,6 +139,50 @@ TEST_F(Extract, EntryUnpackingPastItsDeclaredSizeIsStopped) {
     EXPECT_NE(diagnostics.text().find("Failed to extract: " + gameFolder() + "bomb.bin"), std::string::npos);
     EXPECT_FALSE(fsys::exists(game("bomb.bin")));
     EXPECT_EQ(test::readFile(game("fine.txt")), "ok");
+}
+
+
+TEST_F(Extract, NamesDifferingOnlyByCaseEndAsOneFileWithTheLastContent) {
+    const std::string path = archive(ZipBuilder()
+                                         .file("Data/Readme.txt", "first")
+                                         .file("DATA/README.TXT", "second")
+                                         .file("data/other.bin", "other")
+                                         .bytes());
+    CapturedDiagnostics diagnostics;
+    EXPECT_TRUE(extractArchive(path, gameFolder()));
+    EXPECT_EQ(diagnostics.text(), "");
+    std::vector<std::string> top;
+    for (const auto& entry : fsys::directory_iterator(game_.path())) top.push_back(entry.path().filename().string());
+    EXPECT_EQ(top, std::vector<std::string>{"Data"});
+    std::vector<std::string> inside;
+    for (const auto& entry : fsys::directory_iterator(game("Data"))) inside.push_back(entry.path().filename().string());
+    std::sort(inside.begin(), inside.end());
+    EXPECT_EQ(inside, (std::vector<std::string>{"Readme.txt", "other.bin"}));
+    EXPECT_EQ(test::readFile(game("Data/Readme.txt")), "second");
+}
+
+TEST_F(Extract, FailedEntryKeepsTheFileItWouldReplace) {
+    const std::string content(5000, 'Q');
+    std::string bytes = ZipBuilder().file("game.dat", content, MZ_NO_COMPRESSION).file("empty.bin", "").bytes();
+    bytes[bytes.find(content) + 100] = 'X';  // CRC mismatch
+    test::writeFile(game("game.dat"), "the old, good game data");
+    test::writeFile(game("game.dat.starfell-partial"), "left by an interrupted run");
+    const std::wstring target = test::wideOf(game("game.dat"));
+    ASSERT_TRUE(fs::setAttributes(target, fs::kReadOnly));
+
+    CapturedDiagnostics diagnostics;
+    EXPECT_FALSE(extractArchive(archive(bytes), gameFolder()));
+    EXPECT_EQ(diagnostics.text(), "Failed to extract: " + gameFolder() + "game.dat\nExtraction completed with errors\n");
+    EXPECT_EQ(test::readFile(game("game.dat")), "the old, good game data");
+    EXPECT_TRUE(fs::getAttributes(target) & fs::kReadOnly);
+    EXPECT_FALSE(fsys::exists(game("game.dat.starfell-partial")));
+
+    // Mended, the same archive replaces it and leaves nothing beside it.
+    bytes[bytes.find(content.substr(0, 100) + "X") + 100] = 'Q';
+    EXPECT_TRUE(extractArchive(archive(bytes), gameFolder()));
+    EXPECT_EQ(test::readFile(game("game.dat")), content);
+    EXPECT_TRUE(fs::getAttributes(target) & fs::kReadOnly);
+    EXPECT_EQ(std::distance(fsys::directory_iterator(game_.path()), fsys::directory_iterator()), 2);
 }
 
 }  // namespace
