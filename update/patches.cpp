@@ -213,12 +213,16 @@ bool extractArchive(const std::string& archivePath, const std::string& destinati
     return true;
 }
 
-void applyPatchList(const std::string& packet) {
+namespace {
+
+// `versionFolder` is the same folder as a narrow path, where "version.dat" is read.
+void applyPatches(const std::string& packet, const std::wstring& folder, const std::string& versionFolder,
+                  const std::string& patchBaseUrl, bool closeRunningGame) {
     if (packet.size() < 5 || static_cast<unsigned char>(packet[4]) == 0) return;
     const std::string list = readString(packet, 5, static_cast<unsigned char>(packet[4]));
     const std::vector<std::wstring> entries = splitText(utf8ToWide(list), L"\n");
 
-    std::string installed = readInstalledVersion();
+    std::string installed = readInstalledVersionIn(versionFolder);
     launcherState.setInstalledVersion(installed);
     std::int32_t installedNumber = 0;
     if (!parseVersionNumber(installed, installedNumber)) {
@@ -226,7 +230,6 @@ void applyPatchList(const std::string& packet) {
         installedNumber = 1000;
     }
 
-    const std::wstring folder = launcherFolder();
     const std::wstring staging = folder + L"Downloads";
     fs::makeDirectory(staging);
 
@@ -239,7 +242,7 @@ void applyPatchList(const std::string& packet) {
     // applied before it: the rest of the list is still applied, but a version
     // past the failed patch would claim files that are not there.
     bool failed = false;
-    const std::wstring baseUrl = utf8ToWide(launcherConfig().PatchBaseUrl);
+    const std::wstring baseUrl = utf8ToWide(patchBaseUrl);
     for (const std::wstring& entry : entries) {
         std::int32_t number = 0;
         if (!readPatchNumber(entry, number)) {
@@ -252,7 +255,8 @@ void applyPatchList(const std::string& packet) {
         const std::wstring archive = staging + fs::kWideSeparator + entry + L".zip";
         const std::wstring url = baseUrl + L"patches/" + entry + L".zip";
         launcherState.setStatusText(wideToUtf8(L"Downloading version: " + entry + L"/" + target));
-        guardedDownload(downloader, url, archive);
+        if (closeRunningGame) guardedDownload(downloader, url, archive);
+        else downloadFile(downloader, url, archive);
         const bool applied = extractArchive(wideToUtf8(archive), wideToUtf8(folder));
         if (applied) fs::removeFile(archive);
 
@@ -269,6 +273,17 @@ void applyPatchList(const std::string& packet) {
     }
     launcherState.setStatusText(failed ? "Update incomplete. Please try again later."
                                        : "Updated, There is no new patches.");
+}
+
+}  // namespace
+
+void applyPatchList(const std::string& packet) {
+    applyPatches(packet, launcherFolder(), launcherFolderNarrow(), launcherConfig().PatchBaseUrl, true);
+}
+
+void applyPatchList(const std::string& packet, const std::wstring& folder, const std::string& patchBaseUrl,
+                    bool closeRunningGame) {
+    applyPatches(packet, folder, wideToUtf8(folder), patchBaseUrl, closeRunningGame);
 }
 
 }  // namespace starfell

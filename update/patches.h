@@ -11,6 +11,12 @@ namespace starfell {
 // An entry that is not a plain decimal number is skipped.
 void applyPatchList(const std::string& packet);
 
+// The same for any game folder (ending with its separator) and patch store
+// (ending with '/'). Without `closeRunningGame` archives are downloaded at
+// once, whatever processes run on the machine (for tests).
+void applyPatchList(const std::string& packet, const std::wstring& folder, const std::string& patchBaseUrl,
+                    bool closeRunningGame);
+
 // A patch entry names a file and a URL, so only plain decimal digits (at
 // most nine, so the value fits 32 bits) count as a patch number.
 bool readPatchNumber(const std::wstring& entry, std::int32_t& number);
