@@ -1,0 +1,346 @@
+# Patches that go wrong: damaged or missing archives, a game folder with no room
+# left, archives built to do harm, and HTTP stores that stall or trickle. Each
+# case checks that the rest of the list is applied, nothing good is lost, no
+# half-written file is left behind and a failed patch is not taken as installed.
+import hashlib
+import os
+import re
+import shutil
+import socket
+import subprocess
+import threading
+import time
+import zipfile
+import zlib
+from pathlib import Path
+
+import pytest
+
+from conftest import LauncherRunner
+from e2e_support import wait_for_no_running_client
+
+START = {"linux": 15, "windows": 60}
+
+
+def write_patch(server, number, entries):
+    """patches/<number>.zip from (name, bytes or str) pairs, deflated."""
+    path = server.content.root / "patches" / f"{number}.zip"
+    path.parent.mkdir(parents=True, exist_ok=True)
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as archive:
+        for name, data in entries:
+            archive.writestr(zipfile.ZipInfo(name), data.encode() if isinstance(data, str) else data,
+                             compress_type=zipfile.ZIP_DEFLATED)
+    return path
+
+
+def patch_list_scenario(numbers):
+    listed = "\\n".join(str(n) for n in numbers)
+    return f"read-hello\nsend-verdict\nsend-patchlist {listed}\nexpect 15\nhold\n"
+
+
+def leftovers(folder):
+    """Temporary files of downloads or extraction anywhere in the folder."""
+    return sorted(str(p.relative_to(folder)) for p in Path(folder).rglob("*")
+                  if ".partial" in p.name)
+
+
+def snapshot(folder):
+    """Every path below the folder (links not followed) with its kind, size and digest."""
+    state = {}
+    for root, folders, files in os.walk(folder):
+        for name in folders + files:
+            path = Path(root) / name
+            info = path.lstat()
+            digest = hashlib.md5(path.read_bytes()).hexdigest() if path.is_file() and not path.is_symlink() else ""
+            state[str(path.relative_to(folder))] = (info.st_mode, info.st_size, info.st_mtime_ns, digest)
+    return state
+
+
+# ------------------------------------------------------------ damaged archives
+
+def test_damaged_and_missing_archives_leave_the_rest_applied(server, launcher, launcher_build, game_folder):
+    (game_folder / "version.dat").write_text("1000")
+    (game_folder / "keep.dat").write_text("the good game data")
+    write_patch(server, 1001, [("first.txt", "one")])
+    truncated = write_patch(server, 1002, [("truncated.bin", os.urandom(200000))])
+    truncated.write_bytes(truncated.read_bytes()[:120000])
+    # Bytes flipped inside the deflated data of one entry; its neighbours are sound.
+    corrupt = write_patch(server, 1003, [("before.txt", "sound"), ("keep.dat", os.urandom(50000)),
+                                         ("after.txt", "sound too")])
+    data = bytearray(corrupt.read_bytes())
+    with zipfile.ZipFile(corrupt) as archive:
+        info = archive.getinfo("keep.dat")
+    start = info.header_offset + 30 + len(info.filename.encode()) + len(info.extra)
+    for offset in range(start + 1000, start + 1016):
+        data[offset] ^= 0x5A
+    corrupt.write_bytes(bytes(data))
+    (server.content.root / "patches" / "1004.zip").write_text("<html>not an archive</html>")
+    # 1005 is listed but not in the store: the HTTP server answers 404.
+    write_patch(server, 1006, [("last.txt", "six")])
+
+    server.start(scenario=patch_list_scenario(range(1001, 1007)))
+    process = launcher.start()
+    server.wait_for_log(r"received 15 bytes", START[launcher_build.kind] + 60)
+    errors = process.stderr()
+    downloads = game_folder / "Downloads"
+    separator = "\\" if launcher_build.windows else "/"
+
+    for number in (1002, 1004, 1005):
+        assert re.search(rf"^Failed to open archive: .*Downloads{re.escape(separator)}{number}\.zip$", errors, re.M)
+    assert re.search(r"^Failed to extract: .*keep\.dat$", errors, re.M)
+    assert errors.count("Extraction completed with errors") == 1  # the others could not be opened
+    if not launcher_build.windows:  # Wine's URL moniker saves the error page as a success
+        assert f"Download failed for: http://{server.address}/patches/1005.zip HRESULT: -404" in errors
+    # The version stays at the last patch before the first failure.
+    for number in (1002, 1003, 1004, 1005):
+        assert f"Patch not applied: {number} Installed version: 1001" in errors
+    assert "Patch not applied: 1001" not in errors and "Patch not applied: 1006" not in errors
+
+    assert (game_folder / "first.txt").read_text() == "one"
+    assert (game_folder / "before.txt").read_text() == "sound"
+    assert (game_folder / "after.txt").read_text() == "sound too"
+    assert (game_folder / "keep.dat").read_text() == "the good game data"
+    assert (game_folder / "last.txt").read_text() == "six"
+    assert not (game_folder / "truncated.bin").exists()
+    assert sorted(p.name for p in downloads.iterdir()) == ["1002.zip", "1003.zip", "1004.zip"]
+    assert leftovers(game_folder) == []
+    assert process.alive()
+
+
+# ------------------------------------------------------------ full file system
+
+@pytest.fixture
+def small_disk_launcher(launcher_build, server_address, xvfb, artifacts, tmp_path):
+    """A launcher whose game folder is a tmpfs with about 1.5 MiB free."""
+    if launcher_build.windows:
+        pytest.skip("the full file system is tested with the Linux build")
+    folder = tmp_path / "small"
+    folder.mkdir()
+    needed = launcher_build.launcher.stat().st_size + (launcher_build.client.stat().st_size
+                                                        if launcher_build.client else 0)
+    size_kib = (needed + 4095) // 4096 * 4 + 1536 + 64
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size_kib}k,mode=0755", "tmpfs", str(folder)],
+                             capture_output=True, text=True)
+    if mounted.returncode != 0:
+        pytest.skip(f"cannot mount a tmpfs here: {mounted.stderr.strip()}")
+    runner = None
+    try:
+        shutil.copy2(launcher_build.launcher, folder / launcher_build.file_name)
+        if launcher_build.client:
+            shutil.copy2(launcher_build.client, folder / "Conquer.exe")
+        (folder / "version.dat").write_text("1000")
+        runner = LauncherRunner(launcher_build, folder, server_address, xvfb, artifacts, tmp_path)
+        wait_for_no_running_client()
+        yield runner
+    finally:
+        for process in (runner.started if runner else []):
+            process.kill()
+        if subprocess.run(["umount", str(folder)]).returncode != 0:
+            subprocess.run(["umount", "-l", str(folder)])
+
+
+def free_bytes(folder):
+    info = os.statvfs(folder)
+    return info.f_bavail * info.f_frsize
+
+
+def test_full_disk_keeps_old_files_and_the_version(server, small_disk_launcher):
+    folder = small_disk_launcher.folder
+    (folder / "data").mkdir()
+    (folder / "data" / "world.map").write_text("old map")
+    free_before = free_bytes(folder)
+    assert 1 << 20 < free_before < 2 << 20
+
+    # 1001: an archive larger than the free space; 1002: a small archive whose
+    # entry unpacks to more than the free space; 1003 fits.
+    write_patch(server, 1001, [("huge.bin", os.urandom(3 << 20))])
+    write_patch(server, 1002, [("data/world.map", bytes(4 << 20)), ("small.txt", "fits")])
+    write_patch(server, 1003, [("after.txt", "applied")])
+    server.start(scenario=patch_list_scenario([1001, 1002, 1003]))
+    process = small_disk_launcher.start()
+    server.wait_for_log(r"received 15 bytes", START["linux"] + 60)
+    errors = process.stderr()
+
+    assert f"Download failed for: http://{server.address}/patches/1001.zip HRESULT: -23" in errors
+    assert f"Failed to open archive: {folder}/Downloads/1001.zip" in errors
+    assert f"Failed to extract: {folder}/data/world.map" in errors
+    assert "Patch not applied: 1001 Installed version: 1000" in errors
+    assert "Patch not applied: 1002 Installed version: 1000" in errors
+    assert "Patch not applied: 1003" not in errors
+    assert (folder / "data" / "world.map").read_text() == "old map"
+    assert (folder / "small.txt").read_text() == "fits"
+    assert (folder / "after.txt").read_text() == "applied"
+    assert not (folder / "huge.bin").exists()
+    assert (folder / "version.dat").read_text() == "1000"
+    assert leftovers(folder) == []
+    # Only the kept archive of 1002 and the small files take room now.
+    kept = (folder / "Downloads" / "1002.zip").stat().st_size
+    assert free_bytes(folder) >= free_before - kept - 64 * 1024
+    assert process.alive()
+
+
+# ------------------------------------------------------------ hostile archives
+
+def understated_entry(path, name, actual_size, declared_size):
+    """Rewrites the archive so entry `name` declares `declared_size` bytes while
+    its deflated data unpacks to `actual_size` zero bytes."""
+    with zipfile.ZipFile(path) as archive:
+        info = archive.getinfo(name)
+    data = bytearray(path.read_bytes())
+    assert info.file_size == actual_size
+    local = info.header_offset
+    data[local + 22:local + 26] = declared_size.to_bytes(4, "little")
+    central = data.find(b"PK\x01\x02")
+    while data[central + 46:central + 46 + len(name)] != name.encode():
+        central = data.find(b"PK\x01\x02", central + 4)
+        assert central >= 0, "central directory entry not found"
+    data[central + 24:central + 28] = declared_size.to_bytes(4, "little")
+    crc = zlib.crc32(bytes(declared_size))
+    data[local + 14:local + 18] = crc.to_bytes(4, "little")
+    data[central + 16:central + 20] = crc.to_bytes(4, "little")
+    path.write_bytes(bytes(data))
+
+
+def test_hostile_archives_change_nothing_outside(server, launcher, launcher_build, game_folder, tmp_path):
+    if launcher_build.windows:
+        pytest.skip("links and case-sensitive names are tested with the Linux build")
+    outside = tmp_path / "outside"
+    outside.mkdir()
+    (outside / "victim.txt").write_text("untouched")
+    (outside / "sub").mkdir()
+    (outside / "sub" / "deep.txt").write_text("deep")
+    os.symlink(outside, game_folder / "linked")
+    os.symlink(outside / "victim.txt", game_folder / "victim.txt")
+    before = snapshot(outside)
+
+    write_patch(server, 1001, [
+        ("Data/Readme.txt", "first"), ("DATA/README.TXT", "second"), ("data/other.bin", "other"),
+        ("linked/planted.txt", "x"), ("LINKED/sub/planted.txt", "x"), ("Linked/sub/deep.txt", "overwritten"),
+        ("victim.txt", "overwritten"), ("VICTIM.TXT", "overwritten"),
+    ])
+    bomb = write_patch(server, 1002, [("bomb.bin", bytes(64 << 20)), ("beside.txt", "applied")])
+    understated_entry(bomb, "bomb.bin", 64 << 20, 1000)
+    assert bomb.stat().st_size < 1 << 20
+    write_patch(server, 1003, [("last.txt", "applied")])
+
+    server.start(scenario=patch_list_scenario([1001, 1002, 1003]))
+    process = launcher.start()
+    server.wait_for_log(r"received 15 bytes", START[launcher_build.kind] + 60)
+    errors = process.stderr()
+
+    assert snapshot(outside) == before
+    for name in ("linked/planted.txt", "LINKED/sub/planted.txt", "Linked/sub/deep.txt", "victim.txt",
+                 "VICTIM.TXT"):
+        assert f"Refused unsafe entry: {name}\n" in errors
+    assert os.readlink(game_folder / "linked") == str(outside)
+    # Names that differ by case are one folder and one file, the last content winning.
+    assert sorted(p.name for p in (game_folder / "Data").iterdir()) == ["Readme.txt", "other.bin"]
+    assert (game_folder / "Data" / "Readme.txt").read_text() == "second"
+    assert not (game_folder / "DATA").exists() and not (game_folder / "data").exists()
+    # The entry that unpacks past its declared size is cut and refused.
+    assert f"Failed to extract: {game_folder}/bomb.bin" in errors
+    assert not (game_folder / "bomb.bin").exists()
+    assert (game_folder / "beside.txt").read_text() == "applied"
+    assert (game_folder / "last.txt").read_text() == "applied"
+    assert "Patch not applied: 1001 Installed version: 1000" in errors
+    assert "Patch not applied: 1002 Installed version: 1000" in errors
+    assert leftovers(game_folder) == []
+    assert process.alive()
+
+
+# ------------------------------------------------------------ stalled HTTP
+
+class SlowStore:
+    """An HTTP store on port 80 of the test's address: one archive never gets an
+    answer, one trickles a byte a second, the others are served whole. Logs when
+    each request arrived and when the launcher gave up on it."""
+
+    def __init__(self, address, archives):
+        self.archives = archives
+        self.events = []
+        self.listener = socket.socket()
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.listener.bind((address, 80))
+        self.listener.listen(16)
+        self.closing = False
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def _accept(self):
+        while not self.closing:
+            try:
+                connection, _ = self.listener.accept()
+            except OSError:
+                return
+            threading.Thread(target=self._serve, args=(connection,), daemon=True).start()
+
+    def _serve(self, connection):
+        with connection:
+            request = b""
+            while b"\r\n\r\n" not in request:
+                piece = connection.recv(4096)
+                if not piece:
+                    return
+                request += piece
+            path = request.split(b" ")[1].decode()
+            name = path.rsplit("/", 1)[-1]
+            self.events.append(("request", name, time.monotonic()))
+            if name.startswith("1001"):
+                # Accepted, read, and never answered: wait for the launcher to hang up.
+                while connection.recv(4096):
+                    pass
+            elif name.startswith("1002"):
+                try:
+                    connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n")
+                    while not self.closing:
+                        connection.sendall(b"x")
+                        time.sleep(1)
+                except OSError:
+                    pass
+            elif name in self.archives:
+                body = self.archives[name]
+                connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\nConnection: close\r\n\r\n"
+                                   % len(body) + body)
+            else:
+                connection.sendall(b"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
+            self.events.append(("ended", name, time.monotonic()))
+
+    def held_for(self, name):
+        started = [t for kind, n, t in self.events if kind == "request" and n == name]
+        ended = [t for kind, n, t in self.events if kind == "ended" and n == name]
+        return ended[0] - started[0] if started and ended else None
+
+    def close(self):
+        self.closing = True
+        self.listener.close()
+
+
+def test_stalled_and_trickling_downloads_give_up_in_bounded_time(server, launcher, launcher_build, game_folder,
+                                                                 tmp_path):
+    if launcher_build.windows:
+        pytest.skip("the transfer time limits are tested with the Linux build")
+    (game_folder / "version.dat").write_text("1000")
+    good = tmp_path / "1003.zip"
+    with zipfile.ZipFile(good, "w") as archive:
+        archive.writestr("after.txt", "applied")
+    with socket.socket() as probe:  # the packet service's own HTTP store moves aside
+        probe.bind((server.address, 0))
+        spare_port = probe.getsockname()[1]
+    server.start(scenario=patch_list_scenario([1001, 1002, 1003]), extra=("--http-port", str(spare_port)))
+    store = SlowStore(server.address, {"1003.zip": good.read_bytes()})
+    try:
+        started = time.monotonic()
+        process = launcher.start()
+        server.wait_for_log(r"received 15 bytes", START["linux"] + 120)
+        elapsed = time.monotonic() - started
+    finally:
+        store.close()
+    errors = process.stderr()
+    for number in (1001, 1002):
+        assert f"Download failed for: http://{server.address}/patches/{number}.zip HRESULT: -28" in errors
+        held = store.held_for(f"{number}.zip")
+        assert held is not None and 25 < held < 45, (number, held)
+    assert (game_folder / "after.txt").read_text() == "applied"
+    assert "Patch not applied: 1001 Installed version: 1000" in errors
+    assert leftovers(game_folder) == []
+    assert elapsed < 110
+    assert process.alive()
