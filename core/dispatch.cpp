@@ -1,9 +1,31 @@
 // The dispatch of received blocks: the type gate and the News handler. Kept
 // apart from the socket code so the fuzzer can drive it with its own handlers.
+#include <atomic>
+#include <mutex>
+
 #include "core/packet.h"
 #include "core/server_connection.h"
+#include "update/diagnostics.h"
 
 namespace starfell {
+
+namespace {
+
+// Patch lists and file lists change the same game files: a list applied
+// while another downloads into the same staging archive, or a repair copy
+// written while a patch unpacks over that file, would leave it corrupted, and
+// a verification passed while a patch is still unpacking would offer PLAY too
+// early. They run one at a time; News never waits for them.
+std::mutex gameFilesMutex;
+
+// Said once per process: a server flooding news would otherwise flood stderr too.
+void reportNewsListFull() {
+    static std::atomic<bool> reported{false};
+    if (!reported.exchange(true))
+        writeDiagnostic("News list full, further lines dropped after: " + std::to_string(kMaximumNewsItems));
+}
+
+}  // namespace
 
 void dispatchPacket(const std::string& packet, const PacketHandlers& handlers, LauncherState& state) {
     std::uint32_t type = 0;
@@ -22,13 +44,17 @@ void dispatchPacket(const std::string& packet, const PacketHandlers& handlers, L
         case PacketType::News:
             handlers.news(packet);
             break;
-        case PacketType::PatchList:
+        case PacketType::PatchList: {
+            std::lock_guard<std::mutex> oneAtATime(gameFilesMutex);
             handlers.patchList(packet);
-            handlers.patchDone();
+            handlers.patchDone();  // each list still gets its own report
             break;
-        case PacketType::FileCheck:
+        }
+        case PacketType::FileCheck: {
+            std::lock_guard<std::mutex> oneAtATime(gameFilesMutex);
             handlers.fileCheck(packet);
             break;
+        }
         default:  // a second hello answer, or an unknown type
             break;
     }
@@ -41,7 +67,10 @@ void parseNews(const std::string& packet, LauncherState& state) {
     for (unsigned i = 0; i < count; ++i) {
         std::string line;
         if (!reader.readText(line)) return;  // a line cut off by the block's end is not shown
-        state.appendNews(std::move(line));
+        if (!state.appendNews(std::move(line))) {
+            reportNewsListFull();
+            return;
+        }
     }
 }
 

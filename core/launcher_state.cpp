@@ -25,10 +25,13 @@ std::string LauncherState::installedVersion() const {
     return installedVersion_;
 }
 
-void LauncherState::appendNews(std::string line) {
+bool LauncherState::appendNews(std::string line) {
     std::lock_guard<std::mutex> lock(mutex_);
+    // The first lines stay: what the server sends at the start is its news.
+    if (newsItems_.size() >= kMaximumNewsItems) return false;
     newsItems_.push_back(std::move(line));
     ++newsRevision_;
+    return true;
 }
 
 std::vector<std::string> LauncherState::newsItems() const {

@@ -1,6 +1,7 @@
 // The one record through which packet threads report to the UI thread.
 #pragma once
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -19,6 +20,11 @@ enum class LauncherPhase : std::int32_t {
 
 // What the UI thread draws from, copied once per frame. The news list is only
 // copied again when it has grown, so a long list costs nothing per frame.
+// Most news lines kept. The side panel shows about ten at a time and every kept
+// line costs a box on each frame, so a server that floods news cannot grow the
+// list (or the frame) without bound; lines beyond this are not shown.
+constexpr std::size_t kMaximumNewsItems = 500;
+
 struct LauncherSnapshot {
     LauncherPhase phase = LauncherPhase::Idle;
     std::string statusText;
@@ -43,7 +49,8 @@ public:
     std::string statusText() const;
     void setInstalledVersion(std::string version);
     std::string installedVersion() const;
-    void appendNews(std::string line);
+    // Appends a line unless kMaximumNewsItems are already kept; false when dropped.
+    bool appendNews(std::string line);
     std::vector<std::string> newsItems() const;
 
     // Refreshes `out` with the current values; the news list is copied only

@@ -17,6 +17,7 @@ namespace starfell {
 namespace {
 
 std::atomic<SendFunction> sendFunction{&net::sendOnce};
+std::atomic<const PacketHandlers*> packetHandlers{nullptr};  // null: launcherHandlers()
 
 void sleepFor(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
@@ -29,6 +30,8 @@ const PacketHandlers& launcherHandlers() {
                                          &sendPatchDone};
     return handlers;
 }
+
+void setPacketHandlers(const PacketHandlers& handlers) { packetHandlers.store(&handlers); }
 
 void setSendFunction(SendFunction send) { sendFunction.store(send ? send : &net::sendOnce); }
 
@@ -90,6 +93,9 @@ void closeAndExit() {
     std::exit(0);
 }
 
-void dispatchPacket(std::string packet) { dispatchPacket(packet, launcherHandlers(), launcherState); }
+void dispatchPacket(std::string packet) {
+    const PacketHandlers* handlers = packetHandlers.load();
+    dispatchPacket(packet, handlers ? *handlers : launcherHandlers(), launcherState);
+}
 
 }  // namespace starfell

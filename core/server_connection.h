@@ -21,6 +21,11 @@ struct PacketHandlers {
 // The launcher's own handlers: self-update check, news, patches, verification.
 const PacketHandlers& launcherHandlers();
 
+// The handlers the receive loop's packet threads use: the launcher's own
+// unless replaced here (tests point the real handlers at their own folders).
+// `handlers` must outlive every packet thread.
+void setPacketHandlers(const PacketHandlers& handlers);
+
 // Connects launcherState.serverSocket to the configured server, sends the
 // hello, starts the receive thread and waits (100 ms polls, no limit) for the
 // hello answer. False when the address is invalid or the connection fails
