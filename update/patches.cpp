@@ -170,6 +170,20 @@ private:
     std::map<std::string, std::string> spellings_;  // ASCII-lowercased path -> first spelling
 };
 
+// True for an entry that would replace "version.dat" in the game folder
+// (any case: one file on Windows).
+bool isVersionFileEntry(mz_zip_archive& zip, mz_uint index) {
+    mz_zip_archive_file_stat stat;
+    if (!mz_zip_reader_file_stat(&zip, index, &stat) || stat.m_is_directory) return false;
+    static constexpr char kName[] = "version.dat";
+    const char* name = stat.m_filename;
+    for (size_t i = 0; i < sizeof kName; ++i) {
+        const char c = name[i];
+        if (((c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c) != kName[i]) return false;
+    }
+    return true;
+}
+
 // The destination folder with every `/` turned into this platform's separator
 // and one separator at the end.
 std::string normalisedFolder(std::string folder) {
@@ -190,6 +204,10 @@ bool readPatchNumber(const std::wstring& entry, std::int32_t& number) {
 }
 
 bool extractArchive(const std::string& archivePath, const std::string& destinationFolder) {
+    return extractArchive(archivePath, destinationFolder, true);
+}
+
+bool extractArchive(const std::string& archivePath, const std::string& destinationFolder, bool writeVersionFile) {
     std::FILE* file = archive_files::openForReading(archivePath);
     mz_zip_archive zip{};
     if (!file || !mz_zip_reader_init_cfile(&zip, file, 0, 0)) {
@@ -198,11 +216,29 @@ bool extractArchive(const std::string& archivePath, const std::string& destinati
         return false;
     }
 
-    Extraction extraction(zip, normalisedFolder(destinationFolder));
+    const std::string folder = normalisedFolder(destinationFolder);
+    Extraction extraction(zip, folder);
     bool failed = false;
+    std::vector<mz_uint> versionEntries;
     const mz_uint count = mz_zip_reader_get_num_files(&zip);
-    for (mz_uint index = 0; index < count; ++index)
+    for (mz_uint index = 0; index < count; ++index) {
+        if (isVersionFileEntry(zip, index)) {
+            versionEntries.push_back(index);
+            continue;
+        }
         if (!extraction.extractEntry(index)) failed = true;
+    }
+
+    // The version file says which patch the folder holds: written last, so a
+    // run killed or cut off while unpacking fetches the patch again next time.
+    if (!versionEntries.empty()) {
+        if (failed || !writeVersionFile) {
+            writeDiagnostic("Version file kept, patch not fully applied: " + folder + "version.dat");
+        } else {
+            for (mz_uint index : versionEntries)
+                if (!extraction.extractEntry(index)) failed = true;
+        }
+    }
 
     mz_zip_reader_end(&zip);
     std::fclose(file);
@@ -257,7 +293,8 @@ void applyPatches(const std::string& packet, const std::wstring& folder, const s
         launcherState.setStatusText(wideToUtf8(L"Downloading version: " + entry + L"/" + target));
         if (closeRunningGame) guardedDownload(downloader, url, archive);
         else downloadFile(downloader, url, archive);
-        const bool applied = extractArchive(wideToUtf8(archive), wideToUtf8(folder));
+        // After a failed patch no later archive may set the version file past it.
+        const bool applied = extractArchive(wideToUtf8(archive), wideToUtf8(folder), !failed);
         if (applied) fs::removeFile(archive);
 
         // Later entries are still compared against this one, as if it had

@@ -26,7 +26,14 @@ bool readPatchNumber(const std::wstring& entry, std::int32_t& number);
 // be opened or any entry failed (the others are still applied). Entries whose
 // names could lead outside the folder are refused, and nothing is written
 // through a symbolic link.
+//
+// A "version.dat" at the archive's top level is written after every other
+// entry, and only when all of them were written, so an extraction that is
+// cut short or fails never leaves a version file claiming the patch. With
+// `writeVersionFile` false it is not written at all (an earlier patch of the
+// same list failed); the rest of the archive is applied as usual.
 bool extractArchive(const std::string& archivePath, const std::string& destinationFolder);
+bool extractArchive(const std::string& archivePath, const std::string& destinationFolder, bool writeVersionFile);
 
 // Most bytes one archive may write in total, against archives that unpack to
 // far more than any patch holds. Each entry is also held to its declared size.
