@@ -7,14 +7,15 @@
 # Settings (environment):
 #   SHOT_BUILD_DIR   the Linux build folder with StarfellLauncher and Conquer.exe (default build/linux)
 #   SHOT_SERVER      the starfell-server binary (default $SHOT_BUILD_DIR/bin/starfell-server)
-#   SHOT_ADDRESS     loopback address for the server (default 127.0.0.61; ports 9538 and 80)
+#   SHOT_ADDRESS     loopback address for the server (default 127.0.2.1, outside the range the
+#                    end-to-end tests pick from; ports 9538 and 80)
 # Needs Xvfb, xdotool, xwininfo and ImageMagick (all installed by scripts/setup.sh),
 # and root or CAP_NET_BIND_SERVICE for port 80.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_DIR="${SHOT_BUILD_DIR:-$ROOT/build/linux}"
 SERVER="${SHOT_SERVER:-$BUILD_DIR/bin/starfell-server}"
-ADDRESS="${SHOT_ADDRESS:-127.0.0.61}"
+ADDRESS="${SHOT_ADDRESS:-127.0.2.1}"
 OUTPUT="${1:-$ROOT/docs/images/main-screen.png}"
 
 fail() { echo "screenshot: $*" >&2; exit 1; }
