@@ -4,6 +4,7 @@
 # half-written file is left behind and a failed patch is not taken as installed.
 import hashlib
 import os
+import select
 import re
 import shutil
 import socket
@@ -252,7 +253,7 @@ def test_hostile_archives_change_nothing_outside(server, launcher, launcher_buil
 
 class SlowStore:
     """An HTTP store on port 80 of the test's address: one archive never gets an
-    answer, one trickles a byte a second, the others are served whole. Logs when
+    answer, one trickles four bytes a second, the others are served whole. Logs when
     each request arrived and when the launcher gave up on it."""
 
     def __init__(self, address, archives):
@@ -289,11 +290,15 @@ class SlowStore:
                 while connection.recv(4096):
                     pass
             elif name.startswith("1002"):
+                # Four bytes a second until the launcher hangs up, which shows
+                # as end of input on the connection.
                 try:
                     connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n")
                     while not self.closing:
                         connection.sendall(b"x")
-                        time.sleep(1)
+                        readable, _, _ = select.select([connection], [], [], 0.25)
+                        if readable and not connection.recv(4096):
+                            break
                 except OSError:
                     pass
             elif name in self.archives:
