@@ -1,5 +1,10 @@
 // Downloads against a real HTTP server on loopback: progress, error statuses,
-// replaced destinations, fresh content, no partial files.
+// replaced destinations, fresh content, transfers cut off, no partial files.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -110,6 +115,52 @@ TEST_F(Download, UnreachableServerAndUnwritableFolderAreFailures) {
     EXPECT_NE(lines.find("Download failed for: http://127.0.0.1:1/x.zip HRESULT: -7\n"), std::string::npos);
     EXPECT_NE(lines.find("Download failed for: " + server().url("/big.bin") + " HRESULT: -"), std::string::npos);
     EXPECT_EQ(callback.percent, 42);
+    EXPECT_TRUE(folderContents().empty());
+}
+
+
+// Accepts one connection on loopback, announces more body than it sends and
+// hangs up: a transfer cut off by the server.
+class CutOffServer {
+public:
+    CutOffServer() {
+        listener_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(listener_, 1);
+        socklen_t length = sizeof address;
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] {
+            const int connection = accept(listener_, nullptr, nullptr);
+            if (connection < 0) return;
+            char request[4096];
+            (void)recv(connection, request, sizeof request, 0);
+            const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(5000, 'z');
+            (void)send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
+            close(connection);
+        });
+    }
+    ~CutOffServer() {
+        thread_.join();
+        close(listener_);
+    }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/cut.zip"; }
+
+private:
+    int listener_ = -1;
+    int port_ = 0;
+    std::thread thread_;
+};
+
+TEST_F(Download, TransferCutOffByTheServerLeavesNoFile) {
+    CutOffServer cutOff;
+    test::writeFile(folder.path() / "cut.zip", "previous content");
+    CapturedDiagnostics diagnostics;
+    downloadFile(downloader, cutOff.url(), folder.narrow() + "cut.zip");
+    EXPECT_EQ(diagnostics.text(), "Download failed for: " + cutOff.url() + " HRESULT: -18\n");
     EXPECT_TRUE(folderContents().empty());
 }
 
