@@ -182,8 +182,9 @@ def test_news_flood_keeps_memory_bounded(server, launcher, launcher_build, artif
     (artifacts / "figures.txt").write_text(
         f"VmRSS after {early} News packets: {rss_early} KiB\nVmRSS after {total}: {rss_late} KiB\n"
         f"threads: {thread_count(process.pid)}\n")
-    # 900 packets of 255 new lines each may not cost more than a few MiB of noise.
-    assert rss_late - rss_early < 16 * 1024, (rss_early, rss_late)
+    # 900 more packets of 255 new lines each: with every line kept the
+    # launcher grew by 20 MiB here (and on without end); a capped list by nothing.
+    assert rss_late - rss_early < 6 * 1024, (rss_early, rss_late)
     assert process.stderr().count("News list full") == 1
     assert process.alive()
 
@@ -256,7 +257,6 @@ def test_fifty_launchers_on_one_server(server, launcher, launcher_build, tmp_pat
     count = 50
     server.content.news("Fifty at once", "Welcome to Starfell")
     server.start()
-    started_at = time.monotonic()
     pending, finished, probes, server_rss = {}, [], [], []
 
     def conversation_done(port):
@@ -275,21 +275,29 @@ def test_fifty_launchers_on_one_server(server, launcher, launcher_build, tmp_pat
             elif not process.alive():
                 pytest.fail(f"launcher {index} ended early: {process.stderr()}")
 
+    folders = []
     for index in range(count):
         folder = tmp_path / f"game{index}"
         folder.mkdir()
         shutil.copy2(launcher_build.launcher, folder / launcher_build.file_name)
         shutil.copy2(launcher_build.client, folder / "Conquer.exe")
+        folders.append(folder)
+
+    # All fifty start within a few seconds; each is ended once its conversation is over.
+    started_at = time.monotonic()
+    for index, folder in enumerate(folders):
         own = artifacts / f"launcher{index}"
         own.mkdir()
         process = LauncherProcess(launcher_build, folder, launcher.environment(), own)
         launcher.started.append(process)  # ended at teardown whatever happens
         pending[index] = (process, set())
-        time.sleep(0.15)
-        check_pending()
-        if index in (count // 2, count - 1):
+        time.sleep(0.05)
+        if index == count // 2:
             probes.append(hello_answer_time(server.address))
-            server_rss.append(status_kib(server.process.pid, "VmRSS"))
+    connected = len(server.matching(r" connected$"))
+    peak = connected - len(server.matching(r" closed by launcher$"))
+    probes.append(hello_answer_time(server.address))
+    server_rss.append(status_kib(server.process.pid, "VmRSS"))
 
     deadline = time.monotonic() + 180
     while pending and time.monotonic() < deadline:
@@ -300,6 +308,7 @@ def test_fifty_launchers_on_one_server(server, launcher, launcher_build, tmp_pat
     probes.append(hello_answer_time(server.address))
 
     figures = (f"launchers served: {len(finished)} of {count} in {elapsed:.1f} s\n"
+               f"connections open at once after the last start: {peak}\n"
                f"hello answers to fresh connections under load: {', '.join(f'{p:.3f} s' for p in probes)}\n"
                f"server VmRSS: max {max(server_rss)} KiB, last {server_rss[-1]} KiB\n")
     (artifacts / "figures.txt").write_text(figures)
