@@ -3,12 +3,14 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <system_error>
 #include <thread>
 
 #include "core/launcher_config.h"
 #include "core/packet.h"
 #include "core/socket_platform.h"
 #include "integrity/verify_files.h"
+#include "update/diagnostics.h"
 #include "update/patches.h"
 #include "update/self_update.h"
 
@@ -18,6 +20,12 @@ namespace {
 
 std::atomic<SendFunction> sendFunction{&net::sendOnce};
 std::atomic<const PacketHandlers*> packetHandlers{nullptr};  // null: launcherHandlers()
+std::atomic<int> packetThreads{0};
+std::atomic<bool> dropping{false};  // reported once per run of dropped blocks
+
+void dropPacket(const std::string& reason) {
+    if (!dropping.exchange(true)) writeDiagnostic("Packet dropped: " + reason);
+}
 
 void sleepFor(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
@@ -74,15 +82,38 @@ void sendPacket(const std::string& bytes) {
     }
 }
 
+bool startPacketThread(std::string packet) {
+    if (packetThreads.fetch_add(1) >= kMaximumPacketThreads) {
+        --packetThreads;
+        dropPacket("packet threads still at work: " + std::to_string(kMaximumPacketThreads));
+        return false;
+    }
+    try {
+        std::thread(
+            [](std::string block) {
+                dispatchPacket(std::move(block));
+                --packetThreads;
+            },
+            std::move(packet))
+            .detach();
+    } catch (const std::system_error& error) {
+        --packetThreads;
+        dropPacket(std::string("cannot start a thread: ") + error.what());
+        return false;
+    }
+    dropping = false;
+    return true;
+}
+
+int packetThreadsAtWork() { return packetThreads.load(); }
+
 void receiveLoop() {
     char buffer[kReceiveBufferSize];
     for (;;) {
         const long received = net::receiveOnce(launcherState.serverSocket.load(), buffer, sizeof(buffer));
         if (received <= 0) closeAndExit();
         // Every block is one packet with its own thread.
-        std::thread(static_cast<void (*)(std::string)>(&dispatchPacket),
-                    std::string(buffer, static_cast<std::size_t>(received)))
-            .detach();
+        startPacketThread(std::string(buffer, static_cast<std::size_t>(received)));
         sleepFor(100);
     }
 }

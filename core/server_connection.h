@@ -38,6 +38,17 @@ void sendPatchDone();
 // and the tenth failure ends the process through closeAndExit.
 void sendPacket(const std::string& bytes);
 
+// Packet threads that may be at work at once. Patch and file lists take
+// turns, so a server that sends them faster than they finish would otherwise
+// make threads without end, until one could not be created at all.
+constexpr int kMaximumPacketThreads = 64;
+
+// Starts the detached packet thread for one received block; false (with a
+// diagnostic) when the block is dropped because kMaximumPacketThreads are at
+// work or no thread can be created.
+bool startPacketThread(std::string packet);
+int packetThreadsAtWork();
+
 [[noreturn]] void receiveLoop();
 [[noreturn]] void closeAndExit();
 

@@ -124,6 +124,7 @@ def test_random_blocks_nul_texts_and_oversized_counts(server, launcher, launcher
     assert process.alive(), process.stderr()
     if not launcher_build.windows:
         assert status_kib(process.pid, "VmHWM") < 400 * 1024
+        assert thread_count(process.pid) < 64 + 16  # packet threads at work are capped at 64
     # The server closes the connection: the launcher ends at once, cleanly.
     assert process.wait(15) == 0, process.stderr()
 

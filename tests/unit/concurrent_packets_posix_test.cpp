@@ -161,6 +161,58 @@ TEST(FloodedNews, ListStopsAtItsCapKeepingTheFirstLines) {
     EXPECT_EQ(snapshot.newsItems, kept);
 }
 
+// News handlers that stay at work until released, as lists stuck behind a slow download would.
+struct Gate {
+    std::mutex mutex;
+    std::condition_variable opened;
+    bool open = false;
+    std::atomic<int> handled{0};
+};
+Gate* gate = nullptr;
+
+const PacketHandlers heldHandlers{
+    [](const std::string&) {},
+    [](const std::string&) {
+        std::unique_lock<std::mutex> lock(gate->mutex);
+        gate->opened.wait(lock, [] { return gate->open; });
+        ++gate->handled;
+    },
+    [](const std::string&) {},
+    [](const std::string&) {},
+    [] {},
+};
+
+TEST(PacketThreads, BlocksBeyondTheThreadsAtWorkAreDroppedNotQueuedWithoutEnd) {
+    Gate held;
+    gate = &held;
+    launcherState.authorised = 1;
+    setPacketHandlers(heldHandlers);
+    test::CapturedDiagnostics diagnostics;
+    ASSERT_EQ(packetThreadsAtWork(), 0);
+    for (int i = 0; i < kMaximumPacketThreads; ++i) ASSERT_TRUE(startPacketThread(newsPacket({"held"}))) << i;
+    EXPECT_EQ(packetThreadsAtWork(), kMaximumPacketThreads);
+    EXPECT_FALSE(startPacketThread(newsPacket({"one too many"})));
+    EXPECT_FALSE(startPacketThread(newsPacket({"and another"})));
+    EXPECT_EQ(packetThreadsAtWork(), kMaximumPacketThreads);
+    // Said once for the run of dropped blocks, not once per block.
+    const std::string said = diagnostics.text();
+    EXPECT_NE(said.find("Packet dropped: packet threads still at work: 64"), std::string::npos) << said;
+    EXPECT_EQ(said.find("Packet dropped", said.find("Packet dropped") + 1), std::string::npos) << said;
+
+    {
+        std::lock_guard<std::mutex> lock(held.mutex);
+        held.open = true;
+    }
+    held.opened.notify_all();
+    ASSERT_TRUE(waitFor([] { return packetThreadsAtWork() == 0; }, std::chrono::seconds(20)));
+    EXPECT_EQ(held.handled.load(), kMaximumPacketThreads);
+    // Once the work is done, blocks are taken again.
+    EXPECT_TRUE(startPacketThread(newsPacket({"later"})));
+    ASSERT_TRUE(waitFor([] { return packetThreadsAtWork() == 0; }, std::chrono::seconds(20)));
+    EXPECT_EQ(held.handled.load(), kMaximumPacketThreads + 1);
+    setPacketHandlers(launcherHandlers());
+}
+
 // ---------------------------------------------------------------- loopback servers
 
 // The game server's side of the one connection. The accepted socket is never
