@@ -185,7 +185,7 @@ const PacketHandlers heldHandlers{
 TEST(PacketThreads, BlocksBeyondTheThreadsAtWorkAreDroppedNotQueuedWithoutEnd) {
     Gate held;
     gate = &held;
-    launcherState.authorised = 1;
+    const std::int32_t wasAuthorised = launcherState.authorised.exchange(1);
     setPacketHandlers(heldHandlers);
     test::CapturedDiagnostics diagnostics;
     ASSERT_EQ(packetThreadsAtWork(), 0);
@@ -211,6 +211,7 @@ TEST(PacketThreads, BlocksBeyondTheThreadsAtWorkAreDroppedNotQueuedWithoutEnd) {
     ASSERT_TRUE(waitFor([] { return packetThreadsAtWork() == 0; }, std::chrono::seconds(20)));
     EXPECT_EQ(held.handled.load(), kMaximumPacketThreads + 1);
     setPacketHandlers(launcherHandlers());
+    launcherState.authorised = wasAuthorised;
 }
 
 // ---------------------------------------------------------------- loopback servers
@@ -380,6 +381,7 @@ TEST(ConcurrentPackets, NewsPatchListsAndFileChecksInQuickSuccession) {
     const std::intptr_t socket = net::openTcpSocket();
     ASSERT_NE(socket, net::kNoSocket);
     launcherState.serverSocket = socket;
+    launcherState.authorised = 0;
     setPacketHandlers(testHandlers);
     std::thread connecting([&] {
         ASSERT_TRUE(net::connectIPv4(socket, htonl(INADDR_LOOPBACK), server.port()));
@@ -393,6 +395,7 @@ TEST(ConcurrentPackets, NewsPatchListsAndFileChecksInQuickSuccession) {
     ASSERT_EQ(hello.substr(0, 4), typed(PacketType::Hello));
     server.send(typed(PacketType::Hello) + field("true"));
     ASSERT_TRUE(waitFor([] { return launcherState.authorised.load() == 1; }, std::chrono::seconds(10)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the answer is a block of its own
 
     const std::vector<Entry> everything{{"a.dat", "a.dat", md5Of(a)},
                                         {"b.dat", "b.dat", md5Of(b)},
