@@ -18,7 +18,7 @@ from pathlib import Path
 import pytest
 
 from conftest import LauncherRunner
-from e2e_support import wait_for_no_running_client
+from e2e_support import wait_for_no_running_client, wait_until
 
 START = {"linux": 15, "windows": 60}
 
@@ -158,9 +158,19 @@ def test_full_disk_keeps_old_files_and_the_version(server, small_disk_launcher):
     write_patch(server, 1001, [("huge.bin", os.urandom(3 << 20))])
     write_patch(server, 1002, [("data/world.map", bytes(4 << 20)), ("small.txt", "fits")])
     write_patch(server, 1003, [("after.txt", "applied")])
-    server.start(scenario=patch_list_scenario([1001, 1002, 1003]))
+    # The file check that follows finds another file wrong whose repair copy
+    # does not fit either: no part of it may pass for the file.
+    (folder / "data" / "sky.map").write_text("wrong sky")
+    new_sky = os.urandom(3 << 20)
+    server.content.repair_file("sky.map", new_sky)
+    digest = hashlib.md5(new_sky).hexdigest()
+    small_digest = hashlib.md5(b"fits").hexdigest()
+    scenario = patch_list_scenario([1001, 1002, 1003]).replace(
+        "hold\n", f"send-filecheck data/sky.map,sky.map,{digest}|small.txt,small.txt,{small_digest}\nhold\n")
+    server.start(scenario=scenario)
     process = small_disk_launcher.start()
     server.wait_for_log(r"received 15 bytes", START["linux"] + 60)
+    wait_until(lambda: "MD5 mismatch" in process.stderr(), 30, message="the file check to end")
     errors = process.stderr()
 
     assert f"Download failed for: http://{server.address}/patches/1001.zip HRESULT: -23" in errors
@@ -169,6 +179,11 @@ def test_full_disk_keeps_old_files_and_the_version(server, small_disk_launcher):
     assert "Patch not applied: 1001 Installed version: 1000" in errors
     assert "Patch not applied: 1002 Installed version: 1000" in errors
     assert "Patch not applied: 1003" not in errors
+    assert f"Download failed for: http://{server.address}/patches/Launcher/sky.map HRESULT: -23" in errors
+    assert "MD5 mismatch for: data/sky.map\n" in errors
+    assert "MD5 mismatch for: small.txt" not in errors
+    # A failed download clears the wrong file before it starts; nothing else is left.
+    assert not (folder / "data" / "sky.map").exists()
     assert (folder / "data" / "world.map").read_text() == "old map"
     assert (folder / "small.txt").read_text() == "fits"
     assert (folder / "after.txt").read_text() == "applied"
