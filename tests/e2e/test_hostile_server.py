@@ -110,7 +110,7 @@ def entries_outside(folder_parent, allowed):
 # ---------------------------------------------------------------- random blocks, NUL texts, oversized counts
 
 def test_random_blocks_nul_texts_and_oversized_counts(server, launcher, launcher_build, game_folder, tmp_path,
-                                                      wine_display_prefix):
+                                                      artifacts, wine_display_prefix):
     rng = random.Random(20261208)
     blocks = crafted_blocks() + random_blocks(rng, 60 if launcher_build.windows else 150)
     rng.shuffle(blocks)
@@ -118,10 +118,12 @@ def test_random_blocks_nul_texts_and_oversized_counts(server, launcher, launcher
     server.start(scenario="read-hello\nsend-verdict\ngap 150\n" + send_steps(blocks) + "wait 1000\nclose\n")
     before = set(p.name for p in tmp_path.iterdir())
     process = launcher.start(extra_env=wine_display_prefix)
-    wait_for_window("Starfell", timeout=START[launcher_build.kind])
+    window = wait_for_window("Starfell", timeout=START[launcher_build.kind])
+    click(window, *TITLE_COG)  # the news panel draws whatever lines the blocks left
 
     server.wait_for_log(r" sent raw \d+ bytes: ", count=len(blocks), timeout=len(blocks) * 0.5 + 60)
     assert process.alive(), process.stderr()
+    e2e_support.screenshot(artifacts / "after-random-blocks.png", window)
     if not launcher_build.windows:
         assert status_kib(process.pid, "VmHWM") < 400 * 1024
         assert thread_count(process.pid) < 64 + 16  # packet threads at work are capped at 64
