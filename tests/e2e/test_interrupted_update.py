@@ -86,6 +86,13 @@ def bulk_files_in_place(game_folder, expected):
                and (game_folder / name).is_file() and (game_folder / name).read_bytes() == data)
 
 
+def note_downloads(game_folder, artifacts):
+    """Records what the staging folder holds after the interrupted run."""
+    folder = game_folder / "Downloads"
+    names = sorted(f"{p.name} {p.stat().st_size}" for p in folder.iterdir()) if folder.is_dir() else []
+    (artifacts / "downloads-after-interruption.txt").write_text("".join(n + "\n" for n in names))
+
+
 def leftovers(game_folder, expected, launcher_build):
     """Files in the game folder (outside Downloads) that neither the patches nor the test put there."""
     known = set(expected) | {launcher_build.file_name, "Conquer.exe"}
@@ -273,6 +280,7 @@ def test_server_gone_during_download_then_next_start_finishes(server, launcher, 
     assert (game_folder / "readme.txt").read_bytes() == expected["readme.txt"]
     assert not (game_folder / "bulk").exists()
     assert not (game_folder / "Downloads" / "1001.zip").exists()
+    note_downloads(game_folder, launcher.artifacts)
 
     assert finish_update(server, launcher, game_folder, files, expected, wine_display_prefix) == ["1002"]
     assert leftovers(game_folder, expected, launcher_build) == []
