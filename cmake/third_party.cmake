@@ -26,10 +26,14 @@ if(WIN32)
   target_link_libraries(png_static PUBLIC ${MINGW_ZLIB})
   add_library(PNG::PNG ALIAS png_static)
 
-  target_sources(imgui PRIVATE ${TP}/imgui/backends/imgui_impl_win32.cpp)
-  target_link_libraries(imgui PUBLIC dwmapi)
+  # No import of a DLL outside the loader's protected system set, whose look-alike
+  # a game folder might hold: Direct3D 8, urlmon and wininet are looked up in the
+  # system folder by the launcher's code, the backend's dwmapi calls through
+  # ui/dwm_imports_win32.cpp.
+  target_sources(imgui PRIVATE ${TP}/imgui/backends/imgui_impl_win32.cpp ${CMAKE_SOURCE_DIR}/ui/dwm_imports_win32.cpp)
+  target_include_directories(imgui PRIVATE ${CMAKE_SOURCE_DIR})
   target_link_libraries(starfell_platform_libs INTERFACE
-    imgui miniz PNG::PNG ws2_32 urlmon wininet advapi32 d3d8 psapi shlwapi ole32 uuid)
+    imgui miniz PNG::PNG ws2_32 advapi32 psapi shlwapi ole32 uuid)
 
   # Static run-time: the launcher is one file with no DLLs of its own.
   add_link_options(-static -static-libgcc -static-libstdc++)

@@ -2,5 +2,10 @@
 #include <windows.h>
 
 #include "core/startup.h"
+#include "core/system_libraries_win32.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return starfell::runLauncher(); }
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // Before anything can load a DLL: never from the game folder.
+    starfell::restrictDllSearchToSystemFolder();
+    return starfell::runLauncher();
+}

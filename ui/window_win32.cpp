@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/launcher_config.h"
+#include "core/system_libraries_win32.h"
 #include "imgui.h"
 #include "imgui_impl_win32.h"
 #include "resources/embedded.h"
@@ -122,8 +123,18 @@ LRESULT WINAPI windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
+// Direct3D 8 from the system folder: game folders often carry a d3d8.dll
+// wrapper, which the import table would pick up from the launcher's folder.
+IDirect3D8* createDirect3D() {
+    using CreateFunction = IDirect3D8*(WINAPI*)(UINT);
+    HMODULE library = loadSystemLibrary(L"d3d8.dll");
+    if (!library) return nullptr;
+    auto create = reinterpret_cast<CreateFunction>(reinterpret_cast<void*>(GetProcAddress(library, "Direct3DCreate8")));
+    return create ? create(220) : nullptr;
+}
+
 bool createDevice() {
-    direct3d = Direct3DCreate8(220);
+    direct3d = createDirect3D();
     if (!direct3d) return false;
     D3DDISPLAYMODE mode;
     if (direct3d->GetAdapterDisplayMode(D3DADAPTER_DEFAULT, &mode) != D3D_OK) return false;

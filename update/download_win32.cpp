@@ -4,6 +4,7 @@
 #include <urlmon.h>
 #include <wininet.h>
 
+#include "core/system_libraries_win32.h"
 #include "update/diagnostics.h"
 #include "update/download.h"
 #include "update/file_utils.h"
@@ -32,25 +33,48 @@ HRESULT Downloader::GetBindInfo(DWORD*, BINDINFO*) { return E_NOTIMPL; }
 HRESULT Downloader::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) { return E_NOTIMPL; }
 HRESULT Downloader::OnObjectAvailable(REFIID, IUnknown*) { return E_NOTIMPL; }
 
+namespace {
+
+// urlmon and wininet are taken from the system folder only (never the game
+// folder's copies), so they are not in the import table.
+struct UrlFunctions {
+    decltype(&URLDownloadToFileW) downloadWide = systemFunction<decltype(downloadWide)>(L"urlmon.dll", "URLDownloadToFileW");
+    decltype(&URLDownloadToFileA) downloadNarrow = systemFunction<decltype(downloadNarrow)>(L"urlmon.dll", "URLDownloadToFileA");
+    decltype(&DeleteUrlCacheEntryW) forgetWide = systemFunction<decltype(forgetWide)>(L"wininet.dll", "DeleteUrlCacheEntryW");
+    decltype(&DeleteUrlCacheEntryA) forgetNarrow = systemFunction<decltype(forgetNarrow)>(L"wininet.dll", "DeleteUrlCacheEntryA");
+};
+
+const UrlFunctions& urlFunctions() {
+    static const UrlFunctions functions;
+    return functions;
+}
+
+}  // namespace
+
 void downloadFile(Downloader& callback, const std::wstring& url, const std::wstring& destination) {
+    const UrlFunctions& system = urlFunctions();
     // A file that changed on the server must be fetched anew, not from the cache.
-    DeleteUrlCacheEntryW(url.c_str());
+    if (system.forgetWide) system.forgetWide(url.c_str());
     if (!deleteFileWithRetries(destination)) {
         writeDiagnostic(L"Failed to prepare file for download: " + destination);
         return;
     }
-    const HRESULT result = URLDownloadToFileW(nullptr, url.c_str(), destination.c_str(), 0, &callback);
+    const HRESULT result = system.downloadWide ? system.downloadWide(nullptr, url.c_str(), destination.c_str(), 0, &callback)
+                                               : E_NOTIMPL;
     if (FAILED(result))
         writeDiagnostic(L"Download failed for: " + url + L" HRESULT: " + std::to_wstring(static_cast<long>(result)));
 }
 
 void downloadFile(Downloader& callback, const std::string& url, const std::string& destination) {
-    DeleteUrlCacheEntryA(url.c_str());
+    const UrlFunctions& system = urlFunctions();
+    if (system.forgetNarrow) system.forgetNarrow(url.c_str());
     if (!deleteFileWithRetries(destination)) {
         writeDiagnostic("Failed to prepare file for download: " + destination);
         return;
     }
-    const HRESULT result = URLDownloadToFileA(nullptr, url.c_str(), destination.c_str(), 0, &callback);
+    const HRESULT result = system.downloadNarrow
+                               ? system.downloadNarrow(nullptr, url.c_str(), destination.c_str(), 0, &callback)
+                               : E_NOTIMPL;
     if (FAILED(result))
         writeDiagnostic("Download failed for: " + url + " HRESULT: " + std::to_string(static_cast<long>(result)));
 }
