@@ -34,7 +34,7 @@ sanitize: setup
 	$(CTEST) --preset tsan
 
 # libFuzzer targets: a short run of each in `make test`, ten minutes each in fuzz-long.
-FUZZ_TARGETS = packet_fuzz ini_fuzz
+FUZZ_TARGETS = packet_fuzz ini_fuzz archive_name_fuzz
 fuzz: setup
 	@cmake --preset fuzz -DSTARFELL_FUZZ_SECONDS=30 >/dev/null && cmake --build --preset fuzz --target $(FUZZ_TARGETS)
 	$(CTEST) --test-dir build/fuzz -L fuzz --output-on-failure
