@@ -4,8 +4,8 @@
 # half-written file is left behind and a failed patch is not taken as installed.
 import hashlib
 import os
-import select
 import re
+import select
 import shutil
 import socket
 import subprocess
@@ -46,7 +46,7 @@ def leftovers(folder):
 
 
 def snapshot(folder):
-    """Every path below the folder (links not followed) with its kind, size and digest."""
+    """Every path below the folder (links not followed) with its mode, size, change time and digest."""
     state = {}
     for root, folders, files in os.walk(folder):
         for name in folders + files:
