@@ -2,8 +2,6 @@
 // or PATH, a Windows client through wine; the current directory is inherited.
 #include "screen/game_launch_posix.h"
 
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,8 +13,6 @@
 #include "screen/game_launch.h"
 #include "update/diagnostics.h"
 #include "update/file_utils.h"
-
-extern char** environ;
 
 namespace starfell {
 namespace {
@@ -52,8 +48,8 @@ std::optional<std::string> findGameClient(const std::string& launcherFolder, con
     return std::nullopt;
 }
 
-ClientSpawn planClientSpawn(const std::string& clientPath) {
-    ClientSpawn spawn;
+SpawnRequest planClientSpawn(const std::string& clientPath) {
+    SpawnRequest spawn;
     if (startsWithMz(clientPath)) {
         // Wine finds the program by the path it is given, whatever the current
         // directory; the Windows program sees its own command line from it.
@@ -74,31 +70,9 @@ bool startGameClient() {
         writeDiagnostic("Game client not found: Conquer.exe");
         return false;
     }
-    const ClientSpawn spawn = planClientSpawn(*client);
-    std::vector<char*> argv;
-    for (const std::string& argument : spawn.argv) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-
-    // The game must not inherit the server connection or other descriptors,
-    // nor the launcher's ignored SIGPIPE or blocked signals.
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t signals;
-    sigemptyset(&signals);
-    posix_spawnattr_setsigmask(&attributes, &signals);
-    sigaddset(&signals, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attributes, &signals);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
+    const SpawnRequest spawn = planClientSpawn(*client);
     pid_t child = 0;
-    const int result = spawn.searchPath
-                           ? posix_spawnp(&child, spawn.program.c_str(), &actions, &attributes, argv.data(), environ)
-                           : posix_spawn(&child, spawn.program.c_str(), &actions, &attributes, argv.data(), environ);
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
+    const int result = spawnProgram(spawn, child);
     if (result != 0) {
         writeDiagnostic("Cannot start the game client: " + spawn.program + " Error: " + std::to_string(result));
         return false;

@@ -3,15 +3,10 @@
 #pragma once
 #include <optional>
 #include <string>
-#include <vector>
+
+#include "update/spawn_posix.h"
 
 namespace starfell {
-
-struct ClientSpawn {
-    std::string program;            // the file to run
-    bool searchPath = false;        // look `program` up in PATH (wine)
-    std::vector<std::string> argv;  // the arguments the program gets, argv[0] included
-};
 
 // Where Conquer.exe is: `launcherFolder` (ending with "/") first, then every
 // folder of `pathVariable` in order (an empty entry is the current folder).
@@ -21,6 +16,6 @@ std::optional<std::string> findGameClient(const std::string& launcherFolder, con
 // How to start the client file at `clientPath`: a file that starts with "MZ"
 // runs as `wine <clientPath> quietfern`; anything else runs itself with the
 // arguments "Conquer.exe quietfern".
-ClientSpawn planClientSpawn(const std::string& clientPath);
+SpawnRequest planClientSpawn(const std::string& clientPath);
 
 }  // namespace starfell

@@ -1,7 +1,6 @@
-// POSIX: the self-update's platform calls (folder listing, posix_spawn start).
+// POSIX: the self-update's platform calls (folder listing, program start).
 #include <dirent.h>
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,9 +10,8 @@
 
 #include "update/self_update.h"
 #include "update/self_update_platform.h"
+#include "update/spawn_posix.h"
 #include "update/text_utils.h"
-
-extern char** environ;
 
 namespace starfell {
 
@@ -34,15 +32,8 @@ bool makeExecutable(const std::wstring& path) { return chmod(wideToUtf8(path).c_
 
 bool startProgram(const std::wstring& path) {
     const std::string program = wideToUtf8(path);
-    // The new build must not inherit this process's descriptors, above all
-    // the server connection, which would otherwise outlive this process.
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
     pid_t child = 0;
-    const int result = posix_spawn(&child, program.c_str(), &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const int result = spawnProgram({program, {program}, false, false}, child);
     return result == 0;
 }
 

@@ -51,13 +51,13 @@ TEST(PlanClientSpawn, WindowsClientRunsThroughWineNativeOneRunsItself) {
     test::writeFile(native, "\x7f" "ELF\x02\x01");
     test::writeFile(tiny, "M");  // too short to be a Windows program
 
-    const ClientSpawn viaWine = planClientSpawn(windows);
+    const SpawnRequest viaWine = planClientSpawn(windows);
     EXPECT_EQ(viaWine.program, "wine");
     EXPECT_TRUE(viaWine.searchPath);
     EXPECT_EQ(viaWine.argv, (std::vector<std::string>{"wine", windows, "quietfern"}));
 
     for (const std::string& file : {native, tiny}) {
-        const ClientSpawn direct = planClientSpawn(file);
+        const SpawnRequest direct = planClientSpawn(file);
         EXPECT_EQ(direct.program, file);
         EXPECT_FALSE(direct.searchPath);
         EXPECT_EQ(direct.argv, (std::vector<std::string>{"Conquer.exe", "quietfern"}));
