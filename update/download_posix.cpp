@@ -96,17 +96,16 @@ long transferTo(Downloader& downloader, const std::string& url, int file) {
 
 void download(Downloader& downloader, const std::string& url, const std::string& destination) {
     // The temporary file sits in the destination's folder so the final rename
-    // never crosses file systems.
-    std::string pattern = destination + ".partial-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    const int descriptor = mkostemp(name.data(), O_CLOEXEC);
+    // never crosses file systems. Its name is fixed, so what a download cut
+    // off by a killed launcher left behind is replaced by the next attempt
+    // instead of piling up.
+    const std::string temporary = destination + ".partial";
+    unlink(temporary.c_str());
+    const int descriptor = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (descriptor < 0) {
         writeDiagnostic("Download failed for: " + url + " HRESULT: " + std::to_string(-static_cast<long>(CURLE_WRITE_ERROR)));
         return;
     }
-    const std::string temporary(name.data());
-    fchmod(descriptor, 0644);
 
     long code = transferTo(downloader, url, descriptor);
     if (close(descriptor) != 0 && code == 0) code = -static_cast<long>(CURLE_WRITE_ERROR);

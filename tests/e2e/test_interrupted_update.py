@@ -284,6 +284,8 @@ def test_server_gone_during_download_then_next_start_finishes(server, launcher, 
 
     assert finish_update(server, launcher, game_folder, files, expected, wine_display_prefix) == ["1002"]
     assert leftovers(game_folder, expected, launcher_build) == []
+    # The half download of the first run was replaced, not left beside.
+    assert list((game_folder / "Downloads").iterdir()) == []
 
 
 def test_server_gone_during_unpacking_then_next_start_finishes(server, launcher, launcher_build, game_folder,

@@ -73,6 +73,8 @@ protected:
 };
 
 TEST_F(Download, WholeFileArrivesWithProgressToAHundred) {
+    // A half download left by a launcher killed mid-transfer is replaced.
+    test::writeFile(folder.path() / "big.bin.partial", "cut off");
     Downloader callback;
     CapturedDiagnostics diagnostics;
     downloadFile(callback, server().url("/big.bin"), folder.narrow() + "big.bin");
