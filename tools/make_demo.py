@@ -60,13 +60,16 @@ def write_server(root, files):
     (server / "news.txt").write_text("".join(line + "\n" for line in NEWS), encoding="utf-8")
 
     # 1001 brings the map and an early readme; 1002 the sound and the final readme.
+    # Each carries its version.dat, so a second start finds nothing new to fetch.
     write_zip(server / "patches" / "1001.zip", {
         "readme.txt": "Starfell demo client\nInstalled by patch 1001.\n",
         "data/map/starfell.dmap": files["data/map/starfell.dmap"],
+        "version.dat": "1001",
     })
     write_zip(server / "patches" / "1002.zip", {
         "readme.txt": files["readme.txt"],
         "data/sound/theme.ogg": files["data/sound/theme.ogg"],
+        "version.dat": "1002",
     })
 
     # Fresh copies for repairs, fetched by their download names.

@@ -468,6 +468,8 @@ def test_demo_patches_repairs_and_reaches_play(launcher_build, server_binary, se
         log = server_log.read_text()
         assert "GET /patches/1001.zip 200" in log and "GET /patches/1002.zip 200" in log
         assert "GET /patches/Launcher/logo.dds 200" in log
+        # The patches' own version files: a second start fetches nothing again.
+        assert [p.read_text() for p in (tmp_path / "demo").glob("*/version.dat")] == ["1002"]
         click(window, *PLAY)
         assert demo.wait(60) == 0
         text = output.read_text()
