@@ -106,13 +106,27 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)()) {
     if (prepare) prepare();
 
     std::vector<SDL_Event> events;
+    // Where the motion events last put the pointer. The backend polls the
+    // global pointer state, which SDL refreshes only from raw input events;
+    // where those do not come (synthetic input, some X servers) a held button
+    // would pin the pointer where it was pressed and no slider could be dragged.
+    // Motion events keep coming while a button is held: the window has the grab.
+    bool pointerKnown = false;
+    ImVec2 pointer;
     for (;;) {
         parkIfExiting();
         eventQueue().drain(events);
-        for (const SDL_Event& event : events) ImGui_ImplSDL2_ProcessEvent(&event);
+        for (const SDL_Event& event : events) {
+            if (event.type == SDL_MOUSEMOTION) {
+                pointer = ImVec2(static_cast<float>(event.motion.x), static_cast<float>(event.motion.y));
+                pointerKnown = true;
+            }
+            ImGui_ImplSDL2_ProcessEvent(&event);
+        }
 
         ImGui_ImplOpenGL3_NewFrame();
         ImGui_ImplSDL2_NewFrame();
+        if (pointerKnown && ImGui::IsAnyMouseDown()) ImGui::GetIO().MousePos = pointer;
         ImGui::NewFrame();
         drawFrame();
         ImGui::Render();

@@ -367,9 +367,7 @@ def ctrl_click(window, x, y):
 
 
 def type_into_slider(window, at, value):
-    """The slider's own text entry (Ctrl+click), which takes a typed number.
-    Used for every slider: on a display without a window manager the SDL
-    backend sees no pointer motion while a button is held, so drags do not work."""
+    """The slider's own text entry (Ctrl+click), which takes a typed number."""
     ctrl_click(window, *at)
     time.sleep(0.3)
     # Keys spaced well apart: under Wine a frame can take longer than xdotool's
@@ -379,6 +377,17 @@ def type_into_slider(window, at, value):
     subprocess.run(["xdotool", "type", "--delay", "150", str(value)], check=True, timeout=30)
     time.sleep(0.2)
     subprocess.run(["xdotool", "key", "Return"], check=True, timeout=30)
+    time.sleep(0.3)
+
+
+def drag_slider(window, at, to_x):
+    """Presses on the slider's grab and moves the pointer in steps to `to_x`, as a hand would."""
+    x, y = at
+    command = ["xdotool", "mousemove", "--window", str(window), str(x), str(y), "mousedown", "1", "sleep", "0.2"]
+    for step in range(1, 11):
+        command += ["mousemove", "--window", str(window), str(x + (to_x - x) * step // 10), str(y), "sleep", "0.1"]
+    command += ["sleep", "0.2", "mouseup", "1"]
+    subprocess.run(command, check=True, timeout=60)
     time.sleep(0.3)
 
 
@@ -420,7 +429,8 @@ def test_side_panel_news_and_settings_written_to_the_client_files(server, launch
     Picture(window, launcher.artifacts, f"settings-{layout}")
     ini = game_folder / ("config.ini" if layout == "config" else "ini/GameSetup.ini")
     width_key, fps_key = (("screen", "width") if layout == "config" else ("screenmode", "scrwidth")), ("config", "fps")
-    enter_into_slider(window, WIDTH_SLIDER, 1920, lambda: read_ini(ini).get(width_key) == "1920")  # display width
+    drag_slider(window, WIDTH_SLIDER, 940)  # past the right end: the display's width
+    wait_until(lambda: read_ini(ini).get(width_key) == "1920", 10, message="the width dragged to 1920")
     enter_into_slider(window, FPS_SLIDER, 30, lambda: read_ini(ini).get(fps_key) == "60")
     click(window, *HIDE_EFFECTS)
     time.sleep(0.5)
