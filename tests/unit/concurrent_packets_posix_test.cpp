@@ -3,7 +3,6 @@
 // verification and a reader standing in for the UI all meet on the shared state.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <netinet/in.h>
 #include <openssl/evp.h>
 #include <poll.h>
@@ -14,7 +13,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <map>
 #include <mutex>
 #include <thread>
 
@@ -24,6 +22,7 @@
 #include "core/socket_platform.h"
 #include "integrity/file_md5.h"
 #include "integrity/verify_files.h"
+#include "loopback_store_posix.h"
 #include "test_support.h"
 #include "update/download.h"
 #include "update/patches.h"
@@ -266,56 +265,6 @@ private:
     std::uint16_t port_ = 0;
 };
 
-// Patch archives and fresh file copies, each answer a little slow so that the
-// work of one packet is still going on when the next packets arrive.
-class Store {
-public:
-    Store() {
-        server_.Get(R"(/patches/(.+))", [this](const httplib::Request& request, httplib::Response& response) {
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                mostInFlight_ = std::max(mostInFlight_, ++inFlight_);
-                requests_.push_back(request.matches[1]);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(150));
-            std::lock_guard<std::mutex> lock(mutex_);
-            --inFlight_;
-            const auto found = files_.find(request.matches[1]);
-            if (found == files_.end()) response.status = 404;
-            else response.set_content(found->second, "application/octet-stream");
-        });
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
-        while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    ~Store() {
-        server_.stop();
-        thread_.join();
-    }
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
-    void put(const std::string& name, const std::string& bytes) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        files_[name] = bytes;
-    }
-    int mostInFlight() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return mostInFlight_;
-    }
-    std::vector<std::string> requests() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return requests_;
-    }
-
-private:
-    httplib::Server server_;
-    std::thread thread_;
-    int port_ = 0;
-    mutable std::mutex mutex_;
-    std::map<std::string, std::string> files_;
-    std::vector<std::string> requests_;
-    int inFlight_ = 0, mostInFlight_ = 0;
-};
-
 // ---------------------------------------------------------------- the real connection
 
 // Where this test's real handlers work, and how many runs have finished.
@@ -350,7 +299,10 @@ TEST(ConcurrentPackets, NewsPatchListsAndFileChecksInQuickSuccession) {
 
     test::ScratchFolder game;
     static Workplace place;  // outlives the test: packet threads may still read it
-    Store store;
+    // Patch archives and fresh file copies, each answer a little slow so that the
+    // work of one packet is still going on when the next packets arrive.
+    test::LoopbackStore store("patches/");
+    store.setDelay(150);
     place.folder = game.narrow();
     place.wideFolder = game.wide();
     place.storeUrl = store.url();

@@ -1,17 +1,15 @@
 // File verification and repair against a real HTTP store on loopback: what is
 // downloaded, what the run reports, and what it refuses to touch.
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <openssl/evp.h>
 
-#include <atomic>
 #include <chrono>
-#include <map>
 #include <thread>
 
 #include "core/launcher_state.h"
 #include "integrity/file_md5.h"
 #include "integrity/verify_files.h"
+#include "loopback_store_posix.h"
 #include "test_support.h"
 
 namespace starfell {
@@ -43,56 +41,6 @@ std::string fileCheckPacket(const std::vector<Entry>& entries, const std::string
     return packet;
 }
 
-// A static file store under /patches/Launcher/ that counts what it serves.
-class FileStore {
-public:
-    FileStore() {
-        server_.Get(R"(/patches/Launcher/(.+))", [this](const httplib::Request& request, httplib::Response& response) {
-            const int now = ++inFlight_;
-            int seen = maxInFlight_.load();
-            while (now > seen && !maxInFlight_.compare_exchange_weak(seen, now)) {
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs_));
-            std::string name = request.matches[1];
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                requests_.push_back(name);
-                auto found = files_.find(name);
-                if (found == files_.end()) response.status = 404;
-                else response.set_content(found->second, "application/octet-stream");
-            }
-            --inFlight_;
-        });
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
-        while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    ~FileStore() {
-        server_.stop();
-        thread_.join();
-    }
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
-    void put(const std::string& name, const std::string& bytes) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        files_[name] = bytes;
-    }
-    std::vector<std::string> requests() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return requests_;
-    }
-    void setDelay(int milliseconds) { delayMs_ = milliseconds; }
-    int maxInFlight() const { return maxInFlight_; }
-
-private:
-    httplib::Server server_;
-    std::thread thread_;
-    int port_ = 0;
-    mutable std::mutex mutex_;
-    std::map<std::string, std::string> files_;
-    std::vector<std::string> requests_;
-    std::atomic<int> delayMs_{0}, inFlight_{0}, maxInFlight_{0};
-};
-
 class Verification : public ::testing::Test {
 protected:
     // Without the running-game check: a game client elsewhere on the machine
@@ -102,7 +50,7 @@ protected:
     }
     fsys::path at(const std::string& relative) const { return test::pathOf(folder.narrow() + relative); }
     test::ScratchFolder folder;
-    FileStore store;
+    test::LoopbackStore store{"patches/Launcher/"};
 };
 
 TEST_F(Verification, EmptyListIsReady) {
@@ -229,7 +177,7 @@ TEST_F(Verification, RunsArrivingTogetherTakeTurns) {
     std::thread second([&] { run(other); });
     first.join();
     second.join();
-    EXPECT_EQ(store.maxInFlight(), 1);
+    EXPECT_EQ(store.mostInFlight(), 1);
     EXPECT_EQ(store.requests().size(), 2u);
     EXPECT_EQ(test::readFile(at("f.dat")), "fresh");
     EXPECT_EQ(test::readFile(at("g.dat")), "fresh");

@@ -1,0 +1,75 @@
+// A static HTTP store on 127.0.0.1 for the Linux loopback tests: files put by
+// their path below a prefix (e.g. "patches/"), 404 for anything else. It logs
+// the paths asked for and how many answers were at work at once.
+#pragma once
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace starfell::test {
+
+class LoopbackStore {
+public:
+    explicit LoopbackStore(const std::string& prefix) {
+        server_.Get("/" + prefix + "(.+)", [this](const httplib::Request& request, httplib::Response& response) {
+            int delay = 0;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                mostInFlight_ = std::max(mostInFlight_, ++inFlight_);
+                requests_.push_back(request.matches[1]);
+                delay = delayMs_;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+            std::lock_guard<std::mutex> lock(mutex_);
+            --inFlight_;
+            const auto found = files_.find(request.matches[1]);
+            if (found == files_.end()) response.status = 404;
+            else response.set_content(found->second, "application/octet-stream");
+        });
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ~LoopbackStore() {
+        server_.stop();
+        thread_.join();
+    }
+
+    // The store's root, "http://127.0.0.1:<port>/" (the prefix is not part of it).
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+    void put(const std::string& path, const std::string& bytes) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        files_[path] = bytes;
+    }
+    // Every answer waits this long first, so overlapping requests would show.
+    void setDelay(int milliseconds) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        delayMs_ = milliseconds;
+    }
+    std::vector<std::string> requests() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return requests_;
+    }
+    int mostInFlight() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return mostInFlight_;
+    }
+
+private:
+    httplib::Server server_;
+    std::thread thread_;
+    int port_ = 0;
+    mutable std::mutex mutex_;
+    std::map<std::string, std::string> files_;
+    std::vector<std::string> requests_;
+    int delayMs_ = 0, inFlight_ = 0, mostInFlight_ = 0;
+};
+
+}  // namespace starfell::test
