@@ -106,12 +106,14 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)()) {
     if (prepare) prepare();
 
     std::vector<SDL_Event> events;
-    // Where the motion events last put the pointer. The backend polls the
-    // global pointer state, which SDL refreshes only from raw input events;
-    // where those do not come (synthetic input, some X servers) a held button
-    // would pin the pointer where it was pressed and no slider could be dragged.
-    // Motion events keep coming while a button is held: the window has the grab.
+    // The pointer as the motion events last put it, while it is over the window
+    // (or the window holds the grab of a pressed button). The backend polls
+    // SDL's global pointer state instead, which SDL refreshes only from raw
+    // input events; where those do not come (synthetic input, some X servers)
+    // the polled pointer stays where the button was pressed, and no slider
+    // could be dragged.
     bool pointerKnown = false;
+    bool heldBefore = false;
     ImVec2 pointer;
     for (;;) {
         parkIfExiting();
@@ -120,13 +122,18 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)()) {
             if (event.type == SDL_MOUSEMOTION) {
                 pointer = ImVec2(static_cast<float>(event.motion.x), static_cast<float>(event.motion.y));
                 pointerKnown = true;
+            } else if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_LEAVE) {
+                pointerKnown = false;
             }
             ImGui_ImplSDL2_ProcessEvent(&event);
         }
 
         ImGui_ImplOpenGL3_NewFrame();
         ImGui_ImplSDL2_NewFrame();
-        if (pointerKnown && ImGui::IsAnyMouseDown()) ImGui::GetIO().MousePos = pointer;
+        // Held buttons, and the frame of their release, follow the motion events.
+        const bool held = ImGui::IsAnyMouseDown();
+        if (pointerKnown && (held || heldBefore)) ImGui::GetIO().MousePos = pointer;
+        heldBefore = held;
         ImGui::NewFrame();
         drawFrame();
         ImGui::Render();
