@@ -203,10 +203,6 @@ bool readPatchNumber(const std::wstring& entry, std::int32_t& number) {
     return parseVersionNumber(wideToUtf8(entry), number);
 }
 
-bool extractArchive(const std::string& archivePath, const std::string& destinationFolder) {
-    return extractArchive(archivePath, destinationFolder, true);
-}
-
 bool extractArchive(const std::string& archivePath, const std::string& destinationFolder, bool writeVersionFile) {
     std::FILE* file = archive_files::openForReading(archivePath);
     mz_zip_archive zip{};

@@ -32,8 +32,8 @@ bool readPatchNumber(const std::wstring& entry, std::int32_t& number);
 // cut short or fails never leaves a version file claiming the patch. With
 // `writeVersionFile` false it is not written at all (an earlier patch of the
 // same list failed); the rest of the archive is applied as usual.
-bool extractArchive(const std::string& archivePath, const std::string& destinationFolder);
-bool extractArchive(const std::string& archivePath, const std::string& destinationFolder, bool writeVersionFile);
+bool extractArchive(const std::string& archivePath, const std::string& destinationFolder,
+                    bool writeVersionFile = true);
 
 // Most bytes one archive may write in total, against archives that unpack to
 // far more than any patch holds. Each entry is also held to its declared size.

@@ -93,6 +93,14 @@ def note_downloads(game_folder, artifacts):
     (artifacts / "downloads-after-interruption.txt").write_text("".join(n + "\n" for n in names))
 
 
+def assert_unpacking_cut_short(game_folder, expected, artifacts, interruption):
+    """The interruption landed mid-unpacking, and the version file does not claim the patch cut short."""
+    done = bulk_files_in_place(game_folder, expected)
+    (artifacts / "interrupted.txt").write_text(f"{done} of {BULK_FILES} bulk files in place\n")
+    assert done < BULK_FILES, f"the unpacking finished before {interruption}"
+    assert (game_folder / "version.dat").read_bytes() == b"1001"
+
+
 def leftovers(game_folder, expected, launcher_build):
     """Files in the game folder (outside Downloads) that neither the patches nor the test put there."""
     known = set(expected) | {launcher_build.file_name, "Conquer.exe"}
@@ -299,11 +307,7 @@ def test_server_gone_during_unpacking_then_next_start_finishes(server, launcher,
     assert process.wait(30) == 0
     store.close()
 
-    done = bulk_files_in_place(game_folder, expected)
-    (launcher.artifacts / "interrupted.txt").write_text(f"{done} of {BULK_FILES} bulk files in place\n")
-    assert done < BULK_FILES, "the unpacking finished before the connection closed"
-    # A patch cut short is never claimed by the version file.
-    assert (game_folder / "version.dat").read_bytes() == b"1001"
+    assert_unpacking_cut_short(game_folder, expected, launcher.artifacts, "the connection closed")
 
     assert finish_update(server, launcher, game_folder, files, expected, wine_display_prefix) == ["1002"]
     assert leftovers(game_folder, expected, launcher_build) == []
@@ -323,10 +327,7 @@ def test_launcher_killed_during_unpacking_then_next_start_repairs(server, launch
         assert code == -signal.SIGKILL
     server.wait_for_log(r"closed by launcher", timeout=30)
 
-    done = bulk_files_in_place(game_folder, expected)
-    (launcher.artifacts / "interrupted.txt").write_text(f"{done} of {BULK_FILES} bulk files in place\n")
-    assert done < BULK_FILES, "the unpacking finished before the launcher was killed"
-    assert (game_folder / "version.dat").read_bytes() == b"1001"
+    assert_unpacking_cut_short(game_folder, expected, launcher.artifacts, "the launcher was killed")
 
     assert finish_update(server, launcher, game_folder, files, expected, wine_display_prefix) == ["1002"]
     assert leftovers(game_folder, expected, launcher_build) == []
