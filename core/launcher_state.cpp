@@ -10,6 +10,17 @@ void LauncherState::setStatusText(std::string text) {
     statusText_ = std::move(text);
 }
 
+void LauncherState::noteLastingFailure(std::string text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    statusText_ = text;
+    lastingFailure_ = std::move(text);
+}
+
+void LauncherState::settleStatusText(std::string text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    statusText_ = lastingFailure_.empty() ? std::move(text) : lastingFailure_;
+}
+
 std::string LauncherState::statusText() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return statusText_;

@@ -47,6 +47,12 @@ public:
     // Texts and the news list sit behind one mutex, held only for a copy.
     void setStatusText(std::string text);
     std::string statusText() const;
+    // A failure the player must still see once the run settles: shown now, and
+    // shown instead of the texts that end a step ("Updated, ...", "Ready.").
+    // The latest noted failure is the one kept.
+    void noteLastingFailure(std::string text);
+    // Sets the text that ends a step, or the lasting failure when there is one.
+    void settleStatusText(std::string text);
     void setInstalledVersion(std::string version);
     std::string installedVersion() const;
     // Appends a line unless kMaximumNewsItems are already kept; false when dropped.
@@ -60,6 +66,7 @@ public:
 private:
     mutable std::mutex mutex_;
     std::string statusText_ = "Checking for new update..";
+    std::string lastingFailure_;
     std::string installedVersion_;
     std::vector<std::string> newsItems_;
     std::uint64_t newsRevision_ = 0;

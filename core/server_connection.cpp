@@ -12,6 +12,7 @@
 #include "integrity/verify_files.h"
 #include "update/diagnostics.h"
 #include "update/patches.h"
+#include "update/process_end.h"
 #include "update/self_update.h"
 
 namespace starfell {
@@ -121,7 +122,7 @@ void receiveLoop() {
 void closeAndExit() {
     net::closeSocket(launcherState.serverSocket.load());
     net::stopNetworking();
-    std::exit(0);
+    endProcess(0);
 }
 
 void dispatchPacket(std::string packet) {

@@ -146,7 +146,7 @@ void verifyGameFiles(const std::string& packet, const std::string& folder, const
 
     if (ok == count && reader.ok()) {
         launcherState.phase = LauncherPhase::Ready;
-        launcherState.setStatusText("Ready.");
+        launcherState.settleStatusText("Ready.");
     } else {
         launcherState.setStatusText(failureMessage(failed, failedNames));
     }

@@ -2,6 +2,7 @@
 #include "screen/game_launch.h"
 
 #include "core/message_box.h"
+#include "update/process_end.h"
 
 namespace starfell {
 
@@ -21,7 +22,7 @@ int startGameClients(int count, const std::function<bool()>& startOne, const std
 
 bool launchGame(int clientCount) {
     const int started = startGameClients(clientCount, &startGameClient, &pauseBetweenClients);
-    if (started == clientCount) endProcessAfterLaunch();
+    if (started == clientCount) endProcess(0);
     showMessageBox("Failed To Start Conquer.exe", "ERROR", kMessageBoxOk);
     return false;
 }

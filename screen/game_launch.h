@@ -30,7 +30,4 @@ int startGameClients(int count, const std::function<bool()>& startOne, const std
 bool startGameClient();
 // Platform: the 500 ms pause between two starts.
 void pauseBetweenClients();
-// Platform: ends the process at once with exit code 0, without clean-up.
-[[noreturn]] void endProcessAfterLaunch();
-
 }  // namespace starfell

@@ -82,9 +82,4 @@ bool startGameClient() {
 
 void pauseBetweenClients() { usleep(500 * 1000); }
 
-void endProcessAfterLaunch() {
-    std::fflush(nullptr);
-    _exit(0);
-}
-
 }  // namespace starfell

@@ -24,6 +24,4 @@ bool startGameClient() {
 
 void pauseBetweenClients() { Sleep(500); }
 
-void endProcessAfterLaunch() { ExitProcess(0); }
-
 }  // namespace starfell

@@ -18,6 +18,7 @@
 #include "ui/window.h"
 #include "ui/window_layout.h"
 #include "update/download.h"
+#include "update/process_end.h"
 
 namespace starfell {
 namespace {
@@ -84,7 +85,7 @@ void drawTitleBar(const LauncherSnapshot& snapshot, ScreenState& screen) {
     ImGui::SameLine(0.0f, 4.0f);
     if (colouredButton(ICON_CLOSE, ImVec2(22, 18), ImVec4(0.6f, 0.1f, 0.1f, 0.8f), ImVec4(0.9f, 0.1f, 0.1f, 1.0f),
                        ImVec4(1.0f, 0.0f, 0.0f, 1.0f)))
-        std::exit(1);
+        endProcess(1);
 
     drawLine(0, 30, 950, 30, ImVec4(1.0f, 0.4f, 0.0f, 0.4f), 1.5f);
 }

@@ -18,13 +18,13 @@
 #include "imgui_impl_opengl3.h"
 #include "imgui_impl_sdl.h"
 #include "resources/embedded.h"
-#include "ui/exit_guard.h"
 #include "ui/images.h"
 #include "ui/locked_queue.h"
 #include "ui/theme.h"
 #include "ui/window.h"
 #include "ui/window_layout.h"
 #include "update/diagnostics.h"
+#include "update/process_end.h"
 
 namespace starfell {
 namespace {
@@ -36,7 +36,7 @@ const char* const GlslVersion = "#version 130";
 Uint32 minimiseEventType = static_cast<Uint32>(-1);
 
 LockedQueue<SDL_Event>& eventQueue() {
-    static auto* queue = new LockedQueue<SDL_Event>(4096);  // never destroyed: exit() may run while the UI thread draws
+    static auto* queue = new LockedQueue<SDL_Event>(4096); // never destroyed: the process ends while the UI thread draws
     return *queue;
 }
 
@@ -45,7 +45,7 @@ LockedQueue<SDL_Event>& eventQueue() {
     if (glContext) SDL_GL_DeleteContext(glContext);
     if (window) SDL_DestroyWindow(window);
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
-    std::exit(1);
+    endProcess(1);
 }
 
 // True for the requests that end the launcher: the window's close request and
@@ -84,7 +84,6 @@ bool createLauncherWindow() {
     SDL_GL_MakeCurrent(window, glContext);
     SDL_GL_SetSwapInterval(0);  // pacing is the frame loop's 10 ms sleep
 
-    installExitGuard();
     ImGui::CreateContext();
     ImGuiIO& io = ImGui::GetIO();
     io.IniFilename = nullptr;
@@ -99,7 +98,6 @@ bool createLauncherWindow() {
 }
 
 void runFrameLoopWith(void (*drawFrame)(), void (*prepare)()) {
-    enterFrameLoop();
     SDL_GL_MakeCurrent(window, glContext);
     ImGui_ImplSDL2_InitForOpenGL(window, glContext);
     ImGui_ImplOpenGL3_Init(GlslVersion);
@@ -116,7 +114,6 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)()) {
     bool heldBefore = false;
     ImVec2 pointer;
     for (;;) {
-        parkIfExiting();
         eventQueue().drain(events);
         for (const SDL_Event& event : events) {
             if (event.type == SDL_MOUSEMOTION) {
@@ -163,7 +160,7 @@ void pumpMessagesForever() {
         // text, window changes), and the GUI wants them in the same frame.
         SDL_Event event;
         while (SDL_PollEvent(&event)) {
-            if (isCloseRequest(event)) std::exit(0);
+            if (isCloseRequest(event)) endProcess(0);
             if (event.type == minimiseEventType) {
                 SDL_MinimizeWindow(window);
                 continue;

@@ -14,13 +14,13 @@
 #include "resources/embedded.h"
 #include "ui/device_win32.h"
 #include "ui/imgui_impl_dx8.h"
-#include "ui/exit_guard.h"
 #include "ui/images.h"
 #include "ui/input_replay.h"
 #include "ui/locked_queue.h"
 #include "ui/theme.h"
 #include "ui/window.h"
 #include "ui/window_layout.h"
+#include "update/process_end.h"
 
 extern IMGUI_IMPL_API LRESULT ImGui_ImplWin32_WndProcHandler(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
@@ -118,7 +118,7 @@ LRESULT WINAPI windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
             PostQuitMessage(0);
             return 0;
         case WM_CLOSE:
-            std::exit(0);
+            endProcess(0);
     }
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
@@ -191,9 +191,8 @@ bool createLauncherWindow() {
     if (!window || !createDevice()) {
         releaseDevice();
         UnregisterClassA(WindowClassName, instance);
-        std::exit(1);
+        endProcess(1);
     }
-    installExitGuard();
     ShowWindow(window, SW_SHOWDEFAULT);
     UpdateWindow(window);
 
@@ -215,7 +214,6 @@ bool createLauncherWindow() {
 void runFrameLoopWith(void (*drawFrame)(), void (*prepare)()) {
     // Share the main thread's input state, so that the platform backend's key
     // state, capture and cursor calls on this thread act on the launcher window.
-    enterFrameLoop();
     MSG first;
     PeekMessageA(&first, nullptr, WM_USER, WM_USER, PM_NOREMOVE);  // gives this thread its message queue
     AttachThreadInput(GetCurrentThreadId(), mainThreadId, TRUE);
@@ -225,7 +223,6 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)()) {
 
     std::vector<QueuedMessage> input, pending;
     for (;;) {
-        parkIfExiting();
         // This thread's own queue (the window's messages go to the main thread)
         bool quit = false;
         MSG msg;

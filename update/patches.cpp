@@ -304,8 +304,11 @@ void applyPatches(const std::string& packet, const std::wstring& folder, const s
             launcherState.setInstalledVersion(installed);
         }
     }
-    launcherState.setStatusText(failed ? "Update incomplete. Please try again later."
-                                       : "Updated, There is no new patches.");
+    static constexpr char kIncomplete[] = "Update incomplete. Please try again later.";
+    // Even a later list that applies cleanly leaves the game folder short of
+    // the failed patch, so the failure stays in view for the rest of the run.
+    if (failed) launcherState.noteLastingFailure(kIncomplete);
+    else launcherState.settleStatusText("Updated, There is no new patches.");
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // it without ever leaving the player without a working build.
 #include "update/self_update.h"
 
-#include <cstdlib>
+#include <mutex>
 
 #include "core/launcher_config.h"
 #include "core/launcher_state.h"
@@ -10,6 +10,7 @@
 #include "update/diagnostics.h"
 #include "update/file_platform.h"
 #include "update/file_utils.h"
+#include "update/process_end.h"
 #include "update/self_update_platform.h"
 #include "update/text_utils.h"
 
@@ -25,8 +26,15 @@ std::wstring fileNameOf(const std::wstring& path) {
 }
 
 void reportFailure(const std::wstring& reason) {
-    launcherState.setStatusText(kUpdateFailed);
+    launcherState.noteLastingFailure(kUpdateFailed);
     writeDiagnostic(reason);
+}
+
+// Held by a self-update from its download to its end, and by the removal of
+// old builds, so the two never work on the build files at once.
+std::mutex& buildFilesMutex() {
+    static auto* mutex = new std::mutex;  // never destroyed: the process ends while workers hold it
+    return *mutex;
 }
 
 }  // namespace
@@ -39,61 +47,88 @@ std::wstring oldLauncherBuildName() {
     return utf8ToWide(launcherConfig().BrandName + "Launcher_OLDVersion" + self_update_platform::kExecutableSuffix);
 }
 
+std::wstring incomingLauncherBuildName() {
+    return utf8ToWide(launcherConfig().BrandName + "Launcher_NewVersion" + self_update_platform::kExecutableSuffix +
+                      ".part");
+}
+
 bool replaceLauncherBuild(Downloader& downloader, const std::string& url) {
+    std::lock_guard<std::mutex> noCleanupMeanwhile(buildFilesMutex());
     const std::wstring folder = launcherFolder();
     const std::wstring current = folder + launcherBuildName();
     const std::wstring old = folder + oldLauncherBuildName();
+    const std::wstring incoming = folder + incomingLauncherBuildName();
 
-    // A stale old build from an earlier update would block the move; if it
-    // cannot go (its process still runs), the update waits for a later start
-    // rather than restarting this same build.
-    fs::removeFile(old);
-    const std::uint32_t moved = fs::moveFile(current, old);
-    if (moved != fs::kSuccess && moved != fs::kFileNotFound) {
-        reportFailure(L"Launcher update failed: cannot move the running build aside: " + current +
-                      L" Error: " + std::to_wstring(moved));
+    // The new build arrives under a name of its own, so a failed, cut-off or
+    // killed download never touches the build the player starts.
+    fs::removeFile(incoming);
+    downloadFile(downloader, utf8ToWide(url), incoming);
+    if (!self_update_platform::isPlausibleExecutable(incoming)) {
+        fs::removeFile(incoming);
+        reportFailure(L"Launcher update failed: no usable build downloaded to: " + incoming);
+        return false;
+    }
+    self_update_platform::makeExecutable(incoming);
+    if (!self_update_platform::flushToDisk(incoming)) {
+        fs::removeFile(incoming);
+        reportFailure(L"Launcher update failed: the new build could not be written to disk: " + incoming);
         return false;
     }
 
-    downloadFile(downloader, utf8ToWide(url), current);
-
-    bool started = false;
-    if (self_update_platform::isPlausibleExecutable(current)) {
-        self_update_platform::makeExecutable(current);
-        started = self_update_platform::startProgram(current);
-        if (!started) writeDiagnostic(L"Failed to start the new launcher build: " + current);
-    } else {
-        writeDiagnostic(L"Launcher update failed: no usable build downloaded to: " + current);
+    const std::uint32_t swapped = self_update_platform::swapInBuild(incoming, current, old);
+    if (swapped != 0) {
+        fs::removeFile(incoming);
+        reportFailure(L"Launcher update failed: cannot put the new build in place: " + current + L" Error: " +
+                      std::to_wstring(swapped));
+        return false;
     }
-    if (started) return true;
+    if (self_update_platform::startProgram(current)) return true;
 
-    // Put the old build back under its name, so the player keeps a launcher.
-    fs::removeFile(current);
-    if (moved == fs::kSuccess) fs::moveFile(old, current);
+    // The old build goes back under its name, so the player keeps a launcher.
+    writeDiagnostic(L"Failed to start the new launcher build: " + current);
+    self_update_platform::restoreBuild(old, current);
     reportFailure(L"Launcher update failed, kept the running build: " + current);
     return false;
 }
 
 void replaceLauncher(Downloader& downloader, const std::string& url) { replaceLauncherBuild(downloader, url); }
 
+bool isOutdatedVerdict(const std::string& packet) {
+    // The whole text field, byte for byte: "false" followed by a NUL and more
+    // is not the verdict.
+    static constexpr char kOutdated[] = "false";
+    constexpr std::size_t kLength = sizeof kOutdated - 1;
+    return packet.size() >= 5 + kLength && static_cast<unsigned char>(packet[4]) == kLength &&
+           packet.compare(5, kLength, kOutdated) == 0;
+}
+
 void checkLauncherBuild(const std::string& packet) {
-    const std::size_t length = packet.size() > 4 ? static_cast<unsigned char>(packet[4]) : 0;
-    if (readString(packet, 5, length) != "false") return;
+    if (!isOutdatedVerdict(packet)) return;
 
     launcherState.phase = LauncherPhase::SelfUpdating;
     launcherState.setStatusText("Download a new version of the Launcher.");
     const LauncherConfig& config = launcherConfig();
     const std::string url = config.PatchBaseUrl + "patches/Launcher/" + config.BrandName + "Launcher" +
                             self_update_platform::kExecutableSuffix;
-    if (replaceLauncherBuild(downloader, url)) std::exit(0);
+    if (replaceLauncherBuild(downloader, url)) endProcess(0);
+    // The rest of the run goes on as for a current build.
+    LauncherPhase updating = LauncherPhase::SelfUpdating;
+    launcherState.phase.compare_exchange_strong(updating, LauncherPhase::Greeted);
 }
 
 void removeOldLauncher() {
-    for (const std::wstring& path : listExecutables(launcherFolder())) {
+    // A self-update at work owns the build files; what it leaves is removed
+    // by the next start.
+    std::unique_lock<std::mutex> noUpdateMeanwhile(buildFilesMutex(), std::try_to_lock);
+    if (!noUpdateMeanwhile.owns_lock()) return;
+    const std::wstring folder = launcherFolder();
+    for (const std::wstring& path : listExecutables(folder)) {
         if (fileNameOf(path).find(L"OLDVersion") == std::wstring::npos) continue;
+        if (self_update_platform::isRunningProgram(path)) continue;
         self_update_platform::writeOutputLine(path);
         fs::removeFile(path);
     }
+    fs::removeFile(folder + incomingLauncherBuildName());  // a download cut off by a killed launcher
 }
 
 }  // namespace starfell

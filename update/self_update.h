@@ -13,15 +13,22 @@ namespace starfell {
 // and says so in the status line.
 void checkLauncherBuild(const std::string& packet);
 
-// Moves the running build aside, downloads the new one from `url` in its
-// place and starts it. A download that leaves no usable executable puts the
-// old build back, starts nothing and sets the status line.
+// Downloads the new build from `url` under a name of its own, writes it to
+// disk, swaps it in under the launcher's name (the running build kept as the
+// old build) and starts it. A download that leaves no usable executable, or a
+// build that cannot be swapped in or started, leaves the running build under
+// the launcher's name, starts nothing and sets the status line.
 void replaceLauncher(Downloader& downloader, const std::string& url);
 // The same, telling whether the new build was started.
 bool replaceLauncherBuild(Downloader& downloader, const std::string& url);
 
+// True for a hello answer whose text field is exactly "false".
+bool isOutdatedVerdict(const std::string& packet);
+
 // Deletes builds that an earlier self-update left behind (executables in the
-// launcher's folder whose name contains "OLDVersion"). Start-up, main thread.
+// launcher's folder whose name contains "OLDVersion", never the running
+// program's own file) and a new build whose download was cut off. Skipped
+// while a self-update is at work. Start-up, main thread.
 void removeOldLauncher();
 
 // Executables directly in `folder` (ending with its separator), as full
@@ -31,8 +38,11 @@ void removeOldLauncher();
 std::vector<std::wstring> listExecutables(const std::wstring& folder);
 
 // File names of the launcher build: BrandName + "Launcher" + the platform's
-// executable suffix, and the old build's BrandName + "Launcher_OLDVersion" + suffix.
+// executable suffix, the old build's BrandName + "Launcher_OLDVersion" + suffix,
+// and the new build's while it downloads, BrandName + "Launcher_NewVersion" +
+// suffix + ".part".
 std::wstring launcherBuildName();
 std::wstring oldLauncherBuildName();
+std::wstring incomingLauncherBuildName();
 
 }  // namespace starfell

@@ -1,9 +1,11 @@
-// POSIX: the self-update's platform calls (folder listing, program start).
+// POSIX: the self-update's platform calls (folder listing, the swap of builds,
+// program start).
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -17,6 +19,24 @@ namespace starfell {
 
 namespace self_update_platform {
 
+namespace {
+
+bool syncPath(const std::string& path, int flags) {
+    const int descriptor = open(path.c_str(), flags | O_CLOEXEC);
+    if (descriptor < 0) return false;
+    const bool synced = fsync(descriptor) == 0;
+    close(descriptor);
+    return synced;
+}
+
+// The folder entry of a rename is durable only once the folder itself is synced.
+void syncFolderOf(const std::string& path) {
+    const auto separator = path.find_last_of('/');
+    syncPath(separator == std::string::npos ? "." : path.substr(0, separator + 1), O_RDONLY | O_DIRECTORY);
+}
+
+}  // namespace
+
 const char kExecutableSuffix[] = "";
 
 bool isPlausibleExecutable(const std::wstring& path) {
@@ -29,6 +49,36 @@ bool isPlausibleExecutable(const std::wstring& path) {
 }
 
 bool makeExecutable(const std::wstring& path) { return chmod(wideToUtf8(path).c_str(), 0755) == 0; }
+
+bool flushToDisk(const std::wstring& path) { return syncPath(wideToUtf8(path), O_RDONLY); }
+
+std::uint32_t swapInBuild(const std::wstring& incoming, const std::wstring& current, const std::wstring& old) {
+    const std::string from = wideToUtf8(incoming), to = wideToUtf8(current), kept = wideToUtf8(old);
+    // The running build gets a second name first, so `current` never stops
+    // naming a whole build: the rename below replaces it in one step.
+    unlink(kept.c_str());
+    if (link(to.c_str(), kept.c_str()) != 0 && errno != ENOENT) return static_cast<std::uint32_t>(errno);
+    if (std::rename(from.c_str(), to.c_str()) != 0) {
+        const int error = errno;
+        unlink(kept.c_str());
+        return static_cast<std::uint32_t>(error);
+    }
+    syncFolderOf(to);
+    return 0;
+}
+
+bool restoreBuild(const std::wstring& old, const std::wstring& current) {
+    const std::string to = wideToUtf8(current);
+    if (std::rename(wideToUtf8(old).c_str(), to.c_str()) != 0) return false;
+    syncFolderOf(to);
+    return true;
+}
+
+bool isRunningProgram(const std::wstring& path) {
+    struct stat candidate {}, running {};
+    if (stat(wideToUtf8(path).c_str(), &candidate) != 0 || stat("/proc/self/exe", &running) != 0) return false;
+    return candidate.st_dev == running.st_dev && candidate.st_ino == running.st_ino;
+}
 
 bool startProgram(const std::wstring& path) {
     const std::string program = wideToUtf8(path);

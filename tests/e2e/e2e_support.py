@@ -6,10 +6,13 @@ import os
 import re
 import shutil
 import signal
+import socket
 import struct
 import subprocess
+import threading
 import time
 import zipfile
+from http.server import SimpleHTTPRequestHandler, ThreadingHTTPServer
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
@@ -191,6 +194,59 @@ def parse_file_check(packet):
         entries.append(tuple(fields))
     assert position == len(packet)
     return header, entries
+
+
+class PacedStore:
+    """An HTTP store on port 80 of `address` in place of the server's own, serving
+    the content folder at network speed: every answer (a 404 too) comes `delay`
+    seconds after the request, and bodies flow at `rate` bytes a second."""
+
+    def __init__(self, address, root, rate=400_000, delay=0.0):
+        store = self
+        self.sent = {}
+
+        class Handler(SimpleHTTPRequestHandler):
+            def __init__(self, *args, **kwargs):
+                super().__init__(*args, directory=str(root), **kwargs)
+
+            def send_head(self):
+                time.sleep(delay)
+                return super().send_head()
+
+            def copyfile(self, source, output):
+                try:
+                    while True:
+                        piece = source.read(20_000)
+                        if not piece:
+                            break
+                        output.write(piece)
+                        store.sent[self.path] = store.sent.get(self.path, 0) + len(piece)
+                        time.sleep(len(piece) / rate)
+                except (BrokenPipeError, ConnectionResetError):
+                    pass  # the launcher hung up (or was killed) mid-transfer
+
+            def log_message(self, *args):
+                pass
+
+        self.httpd = ThreadingHTTPServer((address, 80), Handler)
+        self.httpd.daemon_threads = True
+        threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
+
+    def close(self):
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+
+def serve_from_paced_store(server, **pacing):
+    """Moves the server's own HTTP store aside and puts a PacedStore in its place;
+    call before server.start(). Returns the store (close it at the end)."""
+    store = PacedStore(server.address, server.content.root, **pacing)
+    real_command = server.command
+    with socket.socket() as probe:
+        probe.bind((server.address, 0))
+        spare_port = probe.getsockname()[1]
+    server.command = lambda scenario=None, extra=(): real_command(scenario, ["--http-port", str(spare_port)] + list(extra))
+    return store
 
 
 # ---------------------------------------------------------------- launcher

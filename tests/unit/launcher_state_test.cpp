@@ -22,6 +22,20 @@ TEST(LauncherState, StartsAsTheScreenExpects) {
     EXPECT_EQ(state.sendFailures.load(), 0);
 }
 
+TEST(LauncherState, ALastingFailureOutlivesTheTextsThatEndAStep) {
+    LauncherState state;
+    state.settleStatusText("Ready.");
+    EXPECT_EQ(state.statusText(), "Ready.");
+    state.noteLastingFailure("Launcher update failed. Please try again later.");
+    state.setStatusText("Downloading version: 1001/1001");  // work in progress is still shown
+    EXPECT_EQ(state.statusText(), "Downloading version: 1001/1001");
+    state.settleStatusText("Updated, There is no new patches.");
+    EXPECT_EQ(state.statusText(), "Launcher update failed. Please try again later.");
+    state.noteLastingFailure("Update incomplete. Please try again later.");
+    state.settleStatusText("Ready.");
+    EXPECT_EQ(state.statusText(), "Update incomplete. Please try again later.");
+}
+
 TEST(LauncherState, SnapshotCopiesOnlyNewNewsAndKeepsOrder) {
     LauncherState state;
     LauncherSnapshot snapshot;

@@ -1,6 +1,7 @@
 // A patch list whose earlier patch cannot be fetched: later patches still
 // apply, but the version file stays behind the failed one until a later run
-// fetches it. Real downloads from a loopback HTTP store.
+// fetches it, and the status line says so to the end of the run. Real
+// downloads from a loopback HTTP store.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,6 +12,7 @@
 #include "core/packet.h"
 #include "loopback_store_posix.h"
 #include "test_support.h"
+#include "integrity/verify_files.h"
 #include "update/patches.h"
 #include "zip_builder.h"
 
@@ -43,6 +45,13 @@ TEST(PatchListVersionFile, FailedPatchHoldsTheVersionFileUntilItIsFetched) {
         EXPECT_EQ(test::readFile(game.path() / "c.txt"), "from 1003");
         EXPECT_EQ(launcherState.installedVersion(), "1001");
     }
+    // A clean file check offers PLAY, but does not pass the failure off as "Ready.".
+    std::string emptyCheck(4, '\0');
+    writePacketType(emptyCheck, PacketType::FileCheck);
+    emptyCheck += std::string("\0\x05" "files", 7);
+    verifyGameFiles(emptyCheck, game.narrow(), store.url(), RepairGuard::DownloadAtOnce);
+    EXPECT_EQ(launcherState.phase.load(), LauncherPhase::Ready);
+    EXPECT_EQ(launcherState.statusText(), "Update incomplete. Please try again later.");
 
     // The next run fetches both, in order, and only then claims 1003.
     store.put("1002.zip", ZipBuilder().file("version.dat", "1002").file("b.txt", "from 1002").file("c.txt", "old").bytes());

@@ -1,0 +1,63 @@
+// The self-update's verdict and its swap of builds: the launcher's name always
+// holds a whole build, and the running program's file is never taken for an
+// old build.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "test_support.h"
+#include "update/file_platform.h"
+#include "update/self_update.h"
+#include "update/self_update_platform.h"
+
+namespace starfell {
+namespace {
+
+std::string helloAnswer(const std::string& text) {
+    std::string packet = std::string("\xE9\x03\x00\x00", 4) + static_cast<char>(text.size()) + text;
+    return packet + std::string(8, '\0');
+}
+
+TEST(OutdatedVerdict, OnlyTheExactTextFalse) {
+    EXPECT_TRUE(isOutdatedVerdict(helloAnswer("false")));
+    EXPECT_FALSE(isOutdatedVerdict(helloAnswer("true")));
+    EXPECT_FALSE(isOutdatedVerdict(helloAnswer("False")));
+    EXPECT_FALSE(isOutdatedVerdict(helloAnswer(std::string("false\0more", 10))));
+    EXPECT_FALSE(isOutdatedVerdict(helloAnswer("falsehood")));
+    // Cut off inside the text.
+    EXPECT_FALSE(isOutdatedVerdict(std::string("\xE9\x03\x00\x00\x05" "fal", 8)));
+}
+
+TEST(SwapInBuild, TheNewBuildTakesTheNameAndTheOldOneIsKeptUntilRestored) {
+    test::ScratchFolder folder;
+    const std::wstring current = folder.wide() + L"launcher", old = folder.wide() + L"launcher_old",
+                       incoming = folder.wide() + L"launcher_new";
+    test::writeFile(folder.path() / "launcher", "old build");
+    test::writeFile(folder.path() / "launcher_old", "stale old build");
+    test::writeFile(folder.path() / "launcher_new", "new build");
+
+    ASSERT_EQ(self_update_platform::swapInBuild(incoming, current, old), 0u);
+    EXPECT_EQ(test::readFile(folder.path() / "launcher"), "new build");
+    EXPECT_EQ(test::readFile(folder.path() / "launcher_old"), "old build");
+    EXPECT_EQ(fs::getAttributes(incoming), fs::kInvalidAttributes);
+
+    // A new build that does not start: the old one goes back under the name.
+    ASSERT_TRUE(self_update_platform::restoreBuild(old, current));
+    EXPECT_EQ(test::readFile(folder.path() / "launcher"), "old build");
+    EXPECT_EQ(fs::getAttributes(old), fs::kInvalidAttributes);
+
+    // Nothing to swap in: the build under the name stays as it is.
+    EXPECT_NE(self_update_platform::swapInBuild(folder.wide() + L"missing", current, old), 0u);
+    EXPECT_EQ(test::readFile(folder.path() / "launcher"), "old build");
+}
+
+TEST(RunningProgram, IsKnownUnderItsOwnPathOnly) {
+    EXPECT_TRUE(self_update_platform::isRunningProgram(fs::modulePath()));
+    test::ScratchFolder folder;
+    test::writeFile(folder.path() / "other", "x");
+    EXPECT_FALSE(self_update_platform::isRunningProgram(folder.wide() + L"other"));
+    EXPECT_FALSE(self_update_platform::isRunningProgram(folder.wide() + L"missing"));
+}
+
+}  // namespace
+}  // namespace starfell
