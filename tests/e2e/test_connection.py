@@ -1,5 +1,6 @@
 # The launcher's connection to the server, end to end: the real launcher of
 # each build against the real starfell-server on a loopback address.
+import hashlib
 import shutil
 import struct
 import subprocess
@@ -148,7 +149,24 @@ def test_whole_conversation_with_content_folder(server, server_binary, launcher,
     assert entries[0] == ("data/items.dat", "data/items.dat", md5_of(clean / "data" / "items.dat"))
 
 
-@pytest.mark.parametrize("verdict", ["FALSE", "false ", ""], ids=["upper-case", "trailing-byte", "empty"])
+def test_a_whole_run_then_the_server_closing_ends_cleanly_with_0(server, launcher, launcher_build, game_folder):
+    """Hello, news, a patch list with a refused entry, a file check with one repair,
+    then the server closes while the threads are still about: the launcher ends
+    with 0. Run against a ThreadSanitizer build, any report it writes fails this."""
+    (game_folder / "version.dat").write_text("1000")
+    server.content.patch(1001, {"../outside.txt": "refused", "a.txt": "one"})
+    server.content.repair_file("b.txt", "fixed")
+    server.start(scenario="read-hello\nsend-verdict\nsend-news Welcome\nsend-patchlist 1001\nexpect 15\n"
+                          f"send-filecheck b.txt,b.txt,{hashlib.md5(b'fixed').hexdigest()}\nwait 4000\nclose\n")
+    process = launcher.start()
+    assert process.wait(START[launcher_build.kind] + 90) == 0
+    assert (game_folder / "a.txt").read_text() == "one"
+    assert not (game_folder.parent / "outside.txt").exists()
+    assert "ThreadSanitizer" not in process.stderr(), process.stderr()
+
+
+@pytest.mark.parametrize("verdict", ["FALSE", "false ", "", "false\\x00more"],
+                         ids=["upper-case", "trailing-byte", "empty", "nul-then-more"])
 def test_only_exact_false_is_outdated(server, launcher, launcher_build, verdict):
     server.start(scenario=f"expect 150\nsend-hello-answer {verdict}\nwait 3000\nhold\n")
     process = launcher.start()
