@@ -7,7 +7,6 @@
 // by a fresh copy of the launcher (`--message-box`), which answers through its
 // exit status.
 #include <SDL.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,8 +16,7 @@
 
 #include "core/message_box.h"
 #include "update/diagnostics.h"
-
-extern char** environ;
+#include "update/spawn_posix.h"
 
 namespace starfell {
 
@@ -68,14 +66,13 @@ namespace {
 int showMessageBoxInFreshProcess(const std::string& text, const std::string& title, unsigned flags) {
     const bool yesNo = (flags & 0xF) == kMessageBoxYesNo;
     const int fallback = yesNo ? kMessageBoxResultNo : kMessageBoxResultOk;
-    const std::string flagText = std::to_string(flags);
-    char program[] = "/proc/self/exe";
-    char name[] = "StarfellLauncher";
-    char option[] = "--message-box";
-    char* argv[] = {name, option, const_cast<char*>(flagText.c_str()), const_cast<char*>(title.c_str()),
-                    const_cast<char*>(text.c_str()), nullptr};
+    // Started like every other child: it must not hold the server connection
+    // or any other descriptor, which would outlive the launcher with it.
+    SpawnRequest request;
+    request.program = "/proc/self/exe";
+    request.argv = {"StarfellLauncher", "--message-box", std::to_string(flags), title, text};
     pid_t child = 0;
-    if (posix_spawn(&child, program, nullptr, nullptr, argv, environ) != 0) {
+    if (spawnProgram(request, child) != 0) {
         writeDiagnostic("Could not show message box \"" + title + "\": the launcher could not be started again");
         return fallback;
     }
