@@ -3,13 +3,15 @@
 //
 // SDL draws an X11 box in a fork()ed child. Once the window exists, other
 // threads are inside Xlib all the time, and a child forked while one of them
-// holds an Xlib lock hangs for ever. So once video is running the box is shown
-// by a fresh copy of the launcher (`--message-box`), which answers through its
-// exit status.
+// holds an Xlib lock hangs for ever; and any fork of the launcher holds its
+// server connection for as long as the box is up. So the launcher's boxes are
+// shown by a fresh copy of it (`--message-box`), started through the spawn
+// helper, which answers through its exit status.
 #include <SDL.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
@@ -21,6 +23,8 @@
 namespace starfell {
 
 namespace {
+
+std::atomic<bool> freshProcesses{false};
 
 Uint32 iconFlags(unsigned flags) {
     switch (flags & 0xF0) {
@@ -89,8 +93,10 @@ int showMessageBoxInFreshProcess(const std::string& text, const std::string& tit
 
 }  // namespace
 
+void showMessageBoxesInFreshProcesses() { freshProcesses = true; }
+
 int showMessageBox(const std::string& text, const std::string& title, unsigned flags) {
-    if (SDL_WasInit(SDL_INIT_VIDEO) != 0) return showMessageBoxInFreshProcess(text, title, flags);
+    if (freshProcesses || SDL_WasInit(SDL_INIT_VIDEO) != 0) return showMessageBoxInFreshProcess(text, title, flags);
     return showMessageBoxHere(text, title, flags);
 }
 
