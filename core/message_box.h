@@ -27,9 +27,14 @@ int showMessageBox(const std::string& text, const std::string& title, unsigned f
 // Shows the box in the calling process, whatever else it is doing.
 int showMessageBoxHere(const std::string& text, const std::string& title, unsigned flags);
 
+// Linux: from now on every box is shown by a fresh copy of the launcher, also
+// before the window exists: SDL forks the process that draws a box, and a fork
+// of the launcher would hold its server connection open. Called by the
+// launcher's own start; other programs (the unit tests) show boxes in-process.
+void showMessageBoxesInFreshProcesses();
+
 // Linux: the body of `StarfellLauncher --message-box FLAGS TITLE TEXT`, the
-// fresh process that shows a box while the launcher's window is open; its
-// exit status is the answer.
+// fresh process that shows a box for the launcher; its exit status is the answer.
 int runMessageBoxProcess(int argc, char** argv);
 
 }  // namespace starfell

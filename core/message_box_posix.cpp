@@ -3,26 +3,28 @@
 //
 // SDL draws an X11 box in a fork()ed child. Once the window exists, other
 // threads are inside Xlib all the time, and a child forked while one of them
-// holds an Xlib lock hangs for ever. So once video is running the box is shown
-// by a fresh copy of the launcher (`--message-box`), which answers through its
-// exit status.
+// holds an Xlib lock hangs for ever; and any fork of the launcher holds its
+// server connection for as long as the box is up. So the launcher's boxes are
+// shown by a fresh copy of it (`--message-box`), started through the spawn
+// helper, which answers through its exit status.
 #include <SDL.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
 
 #include "core/message_box.h"
 #include "update/diagnostics.h"
-
-extern char** environ;
+#include "update/spawn_posix.h"
 
 namespace starfell {
 
 namespace {
+
+std::atomic<bool> freshProcesses{false};
 
 Uint32 iconFlags(unsigned flags) {
     switch (flags & 0xF0) {
@@ -68,14 +70,13 @@ namespace {
 int showMessageBoxInFreshProcess(const std::string& text, const std::string& title, unsigned flags) {
     const bool yesNo = (flags & 0xF) == kMessageBoxYesNo;
     const int fallback = yesNo ? kMessageBoxResultNo : kMessageBoxResultOk;
-    const std::string flagText = std::to_string(flags);
-    char program[] = "/proc/self/exe";
-    char name[] = "StarfellLauncher";
-    char option[] = "--message-box";
-    char* argv[] = {name, option, const_cast<char*>(flagText.c_str()), const_cast<char*>(title.c_str()),
-                    const_cast<char*>(text.c_str()), nullptr};
+    // Started like every other child: it must not hold the server connection
+    // or any other descriptor, which would outlive the launcher with it.
+    SpawnRequest request;
+    request.program = "/proc/self/exe";
+    request.argv = {"StarfellLauncher", "--message-box", std::to_string(flags), title, text};
     pid_t child = 0;
-    if (posix_spawn(&child, program, nullptr, nullptr, argv, environ) != 0) {
+    if (spawnProgram(request, child) != 0) {
         writeDiagnostic("Could not show message box \"" + title + "\": the launcher could not be started again");
         return fallback;
     }
@@ -92,8 +93,10 @@ int showMessageBoxInFreshProcess(const std::string& text, const std::string& tit
 
 }  // namespace
 
+void showMessageBoxesInFreshProcesses() { freshProcesses = true; }
+
 int showMessageBox(const std::string& text, const std::string& title, unsigned flags) {
-    if (SDL_WasInit(SDL_INIT_VIDEO) != 0) return showMessageBoxInFreshProcess(text, title, flags);
+    if (freshProcesses || SDL_WasInit(SDL_INIT_VIDEO) != 0) return showMessageBoxInFreshProcess(text, title, flags);
     return showMessageBoxHere(text, title, flags);
 }
 

@@ -15,7 +15,8 @@ bool startNetworking() { return true; }
 void stopNetworking() {}
 
 std::intptr_t openTcpSocket() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    // Close-on-exec: no program the launcher starts may keep the connection open.
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     return fd < 0 ? kNoSocket : fd;
 }
 

@@ -25,7 +25,7 @@ std::string fileMd5(const std::wstring& path) {
     if (stat(systemPath.c_str(), &info) != 0) return "None";
     if (S_ISDIR(info.st_mode)) return "None";  // exists, but is no file to read
 
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(systemPath.c_str(), "rb"));
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(systemPath.c_str(), "rbe"));
     if (!file) return "None";
     // A larger stdio buffer means fewer system calls; the hash still gets 1 KiB pieces.
     std::setvbuf(file.get(), nullptr, _IOFBF, 1 << 16);

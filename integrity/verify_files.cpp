@@ -43,21 +43,32 @@ bool accepted(const std::wstring& localPath, const std::string& expectedDigests)
     return expectedDigests.find(fileMd5(localPath)) != std::string::npos;
 }
 
-// Creates the one folder that is to hold `localPath` and downloads into it.
+// Downloads a replacement beside `localPath` into the one folder that is to
+// hold it, and puts it in place only when its digest is accepted: a failed or
+// wrong download leaves the file as it was, and the path is never missing.
 // Names outside ASCII go through the wide calls, which keep them intact.
-void repairFile(const std::string& url, const std::string& localPath, RepairGuard guard) {
+bool repairFile(const std::string& url, const std::string& localPath, const std::string& expectedDigests,
+                RepairGuard guard) {
     const bool guarded = guard == RepairGuard::CloseRunningGame;
+    const std::string temporary = localPath + ".starfell-partial";
     if (isAscii(localPath) && isAscii(url)) {
         createParentDirectory(localPath);
-        if (guarded) guardedDownload(downloader, url, localPath);
-        else downloadFile(downloader, url, localPath);
-        return;
+        if (guarded) guardedDownload(downloader, url, temporary);
+        else downloadFile(downloader, url, temporary);
+    } else {
+        const std::wstring widePath = utf8ToWide(temporary), wideUrl = utf8ToWide(url);
+        const std::wstring folder = folderOfPath(widePath);
+        if (folder.size() > 1) fs::makeDirectory(folder.substr(0, folder.size() - 1));
+        if (guarded) guardedDownload(downloader, wideUrl, widePath);
+        else downloadFile(downloader, wideUrl, widePath);
     }
-    const std::wstring widePath = utf8ToWide(localPath), wideUrl = utf8ToWide(url);
-    const std::wstring folder = folderOfPath(widePath);
-    if (folder.size() > 1) fs::makeDirectory(folder.substr(0, folder.size() - 1));
-    if (guarded) guardedDownload(downloader, wideUrl, widePath);
-    else downloadFile(downloader, wideUrl, widePath);
+    if (!accepted(utf8ToWide(temporary), expectedDigests)) {
+        fs::removeFile(utf8ToWide(temporary));
+        return false;
+    }
+    if (!replaceFileKeepingAttributes(temporary, localPath)) return false;
+    fs::flushFolder(folderOfPath(utf8ToWide(localPath)));
+    return true;
 }
 
 }  // namespace
@@ -127,8 +138,7 @@ void verifyGameFiles(const std::string& packet, const std::string& folder, const
             continue;
         }
         launcherState.setStatusText("Downloading " + relativePath + " file.");
-        repairFile(url, localPath, guard);
-        if (accepted(utf8ToWide(localPath), expectedDigests)) {
+        if (repairFile(url, localPath, expectedDigests, guard)) {
             ++ok;
         } else {
             ++failed;

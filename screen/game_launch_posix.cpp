@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 
 #include "screen/game_launch.h"
 #include "update/diagnostics.h"
@@ -25,9 +24,12 @@ bool isRegularFile(const std::string& path) {
 }
 
 bool startsWithMz(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
+    std::FILE* file = std::fopen(path.c_str(), "rbe");
+    if (!file) return false;
     char signature[2] = {};
-    return file.read(signature, 2) && signature[0] == 'M' && signature[1] == 'Z';
+    const bool read = std::fread(signature, 1, 2, file) == 2;
+    std::fclose(file);
+    return read && signature[0] == 'M' && signature[1] == 'Z';
 }
 
 }  // namespace

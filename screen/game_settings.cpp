@@ -3,8 +3,7 @@
 #include "screen/game_settings.h"
 
 #include <cwctype>
-#include <filesystem>
-#include <fstream>
+#include <cstdio>
 #include <limits>
 
 #include "screen/profile.h"
@@ -69,19 +68,20 @@ GameSettings& gameSettings() {
 }
 
 bool detectResolutionFile(ResolutionFile& record) {
-    std::ifstream in(std::filesystem::u8path(wideToUtf8(record.filePath)), std::ios::binary);
-    if (!in) return record.isConfigIni;
+    std::FILE* file = fs::openFile(record.filePath, "rb");
+    if (!file) return record.isConfigIni;
 
     // Scan in blocks; the tail of each block is kept so a match across two blocks is found.
     static const std::string marker = "ScrWidth";
     std::string window;
     char block[1 << 16];
     bool found = false;
-    while (in.read(block, sizeof(block)) || in.gcount() > 0) {
-        window.append(block, static_cast<size_t>(in.gcount()));
+    for (size_t read; (read = std::fread(block, 1, sizeof(block), file)) > 0;) {
+        window.append(block, read);
         if (window.find(marker) != std::string::npos) found = true;
         if (window.size() >= marker.size()) window.erase(0, window.size() - (marker.size() - 1));
     }
+    std::fclose(file);
     if (found) record.isConfigIni = false;
     return record.isConfigIni;
 }

@@ -5,8 +5,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 
 #include "screen/profile.h"
 #include "update/diagnostics.h"
@@ -18,10 +16,14 @@ namespace starfell {
 namespace {
 
 bool readBytes(const std::string& path, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    std::FILE* file = std::fopen(path.c_str(), "rbe");
+    if (!file) return false;
+    bytes.clear();
+    char block[4096];
+    for (size_t read; (read = std::fread(block, 1, sizeof block, file)) > 0;) bytes.append(block, read);
+    const bool ok = !std::ferror(file);
+    std::fclose(file);
+    return ok;
 }
 
 bool writeAll(int descriptor, const std::string& bytes) {
@@ -37,7 +39,7 @@ bool writeAll(int descriptor, const std::string& bytes) {
 // Writes `bytes` to a fresh file beside `path` and renames it over `path`.
 bool replaceFile(const std::string& path, const std::string& bytes, mode_t mode) {
     std::string temporary = path + ".XXXXXX";
-    const int descriptor = mkstemp(temporary.data());
+    const int descriptor = mkostemp(temporary.data(), O_CLOEXEC);
     if (descriptor < 0) return false;
     bool ok = fchmod(descriptor, mode) == 0 && writeAll(descriptor, bytes);
     ok = (close(descriptor) == 0) && ok;
@@ -74,7 +76,7 @@ bool writeProfileString(const std::wstring& section, const std::wstring& key, co
     struct stat info {};
     if (stat(narrowPath.c_str(), &info) != 0) {
         // A new file: nothing to lose, and the process's umask applies.
-        const int descriptor = open(narrowPath.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+        const int descriptor = open(narrowPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (descriptor < 0) return false;
         const bool ok = writeAll(descriptor, ini::setValue(std::string(), sectionText, keyText, valueText));
         return (close(descriptor) == 0) && ok;

@@ -6,6 +6,7 @@
 
 #include "resources/embedded.h"
 #include "update/diagnostics.h"
+#include "update/file_platform.h"
 
 namespace starfell {
 namespace {
@@ -14,7 +15,7 @@ namespace {
 // empty, huge or not a TrueType/OpenType font is skipped, because the atlas
 // would otherwise stop the process on it.
 void* readFontFile(const std::string& path, int& size) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::FILE* file = fs::openFile(path, "rb");
     if (!file) return nullptr;
     void* data = nullptr;
     long length = -1;

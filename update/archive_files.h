@@ -9,9 +9,7 @@
 namespace starfell::archive_files {
 
 std::FILE* openForReading(const std::string& path);
-// Attributes and error codes with the numbering of file_platform.h.
-std::uint32_t getAttributes(const std::string& path);
-bool setAttributes(const std::string& path, std::uint32_t attributes);
+// Error codes with the numbering of file_platform.h.
 std::uint32_t removeFile(const std::string& path);
 std::uint32_t makeDirectory(const std::string& path);
 // True when `path` itself is a symbolic link (or, on Windows, any reparse

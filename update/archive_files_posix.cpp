@@ -17,8 +17,6 @@ std::FILE* openForReading(const std::string& path) {
     return file;
 }
 
-std::uint32_t getAttributes(const std::string& path) { return fs::getAttributes(path); }
-bool setAttributes(const std::string& path, std::uint32_t attributes) { return fs::setAttributes(path, attributes); }
 std::uint32_t removeFile(const std::string& path) { return fs::removeFile(path); }
 std::uint32_t makeDirectory(const std::string& path) { return fs::makeDirectory(path); }
 

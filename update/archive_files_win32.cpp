@@ -15,10 +15,6 @@ std::FILE* openForReading(const std::string& path) {
     return file;
 }
 
-std::uint32_t getAttributes(const std::string& path) { return fs::getAttributes(utf8ToWide(path)); }
-bool setAttributes(const std::string& path, std::uint32_t attributes) {
-    return fs::setAttributes(utf8ToWide(path), attributes);
-}
 std::uint32_t removeFile(const std::string& path) { return fs::removeFile(utf8ToWide(path)); }
 std::uint32_t makeDirectory(const std::string& path) { return fs::makeDirectory(utf8ToWide(path)); }
 

@@ -3,7 +3,9 @@
 // and attribute bits use the Windows numbering on every platform.
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 namespace starfell::fs {
 
@@ -40,6 +42,20 @@ std::uint32_t removeFile(const std::string& path);
 std::uint32_t makeDirectory(const std::wstring& path);
 std::uint32_t makeDirectory(const std::string& path);
 std::uint32_t moveFile(const std::wstring& from, const std::wstring& to);
+// Writes the finished file `from` through to the disk, then puts it in the
+// place of `to` in one step, replacing a file already there: `to` is never
+// missing, and after a crash it holds either the old or the whole new content.
+std::uint32_t replaceFile(const std::wstring& from, const std::wstring& to);
+std::uint32_t replaceFile(const std::string& from, const std::string& to);
+// Writes a folder's list of names through to the disk, so files renamed or
+// created in it survive a crash (nothing to do where a rename is written through).
+void flushFolder(const std::wstring& folder);
+// Names of the plain files directly in `folder`; empty when it cannot be read.
+std::vector<std::wstring> listFiles(const std::wstring& folder);
+
+// fopen whose file is not handed on to programs the launcher starts.
+std::FILE* openFile(const std::wstring& path, const char* mode);
+std::FILE* openFile(const std::string& path, const char* mode);
 
 // Full path of the running executable; empty on failure.
 std::wstring modulePath();

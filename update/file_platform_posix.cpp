@@ -1,5 +1,7 @@
 // POSIX file-system calls behind file_platform.h. Wide paths are UTF-32 and
 // become UTF-8 at the system call; "read-only" is the missing owner write bit.
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -68,6 +70,49 @@ std::uint32_t moveFile(const std::wstring& from, const std::wstring& to) {
     if (lstat(target.c_str(), &info) == 0) return kAlreadyExists;
     return std::rename(wideToUtf8(from).c_str(), target.c_str()) == 0 ? kSuccess : errorFromErrno(errno);
 }
+
+namespace {
+
+// fsync of a file or folder by path; false when its content may not be on the disk.
+bool flushPath(const std::string& path, int flags) {
+    const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | flags);
+    if (descriptor < 0) return false;
+    const bool flushed = fsync(descriptor) == 0;
+    close(descriptor);
+    return flushed;
+}
+
+}  // namespace
+
+std::uint32_t replaceFile(const std::string& from, const std::string& to) {
+    if (!flushPath(from, O_NOFOLLOW)) return errorFromErrno(errno);
+    // rename(2) swaps the name over to the new file atomically.
+    return std::rename(from.c_str(), to.c_str()) == 0 ? kSuccess : errorFromErrno(errno);
+}
+std::uint32_t replaceFile(const std::wstring& from, const std::wstring& to) {
+    return replaceFile(wideToUtf8(from), wideToUtf8(to));
+}
+
+void flushFolder(const std::wstring& folder) { flushPath(wideToUtf8(folder), O_DIRECTORY); }
+
+std::vector<std::wstring> listFiles(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    const std::string narrowFolder = wideToUtf8(folder);
+    DIR* directory = opendir(narrowFolder.c_str());
+    if (!directory) return names;
+    while (const dirent* entry = readdir(directory)) {
+        struct stat info {};
+        const std::string path = narrowFolder + "/" + entry->d_name;
+        if (lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) names.push_back(utf8ToWide(entry->d_name));
+    }
+    closedir(directory);
+    return names;
+}
+
+std::FILE* openFile(const std::string& path, const char* mode) {
+    return std::fopen(path.c_str(), (std::string(mode) + "e").c_str());  // "e": close-on-exec
+}
+std::FILE* openFile(const std::wstring& path, const char* mode) { return openFile(wideToUtf8(path), mode); }
 
 std::string modulePathNarrow() {
     char buffer[4096];

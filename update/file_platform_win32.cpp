@@ -2,6 +2,8 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <cstring>
+
 #include "update/file_platform.h"
 
 namespace starfell::fs {
@@ -31,6 +33,54 @@ std::uint32_t makeDirectory(const std::string& path) {
 
 std::uint32_t moveFile(const std::wstring& from, const std::wstring& to) {
     return MoveFileW(from.c_str(), to.c_str()) ? kSuccess : GetLastError();
+}
+
+namespace {
+
+constexpr DWORD kReplaceFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+
+// Writes an opened file's data through to the disk and closes it.
+std::uint32_t flushAndClose(HANDLE file) {
+    if (file == INVALID_HANDLE_VALUE) return GetLastError();
+    const std::uint32_t error = FlushFileBuffers(file) ? kSuccess : GetLastError();
+    CloseHandle(file);
+    return error;
+}
+
+}  // namespace
+
+std::uint32_t replaceFile(const std::wstring& from, const std::wstring& to) {
+    const std::uint32_t error = flushAndClose(
+        CreateFileW(from.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (error != kSuccess) return error;
+    return MoveFileExW(from.c_str(), to.c_str(), kReplaceFlags) ? kSuccess : GetLastError();
+}
+std::uint32_t replaceFile(const std::string& from, const std::string& to) {
+    const std::uint32_t error = flushAndClose(
+        CreateFileA(from.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (error != kSuccess) return error;
+    return MoveFileExA(from.c_str(), to.c_str(), kReplaceFlags) ? kSuccess : GetLastError();
+}
+
+// MOVEFILE_WRITE_THROUGH already commits each rename with its folder entry.
+void flushFolder(const std::wstring&) {}
+
+std::vector<std::wstring> listFiles(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+            names.push_back(found.cFileName);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+}
+
+std::FILE* openFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+std::FILE* openFile(const std::wstring& path, const char* mode) {
+    return _wfopen(path.c_str(), std::wstring(mode, mode + std::strlen(mode)).c_str());
 }
 
 std::wstring modulePath() {

@@ -74,6 +74,36 @@ std::string launcherFolderNarrow() { return folderFromPieces(fs::modulePathNarro
 bool deleteFileWithRetries(const std::wstring& path) { return deleteWithRetries(path); }
 bool deleteFileWithRetries(const std::string& path) { return deleteWithRetries(path); }
 
+bool replaceFileKeepingAttributes(const std::string& replacement, const std::string& target) {
+    const std::wstring from = utf8ToWide(replacement), to = utf8ToWide(target);
+    // Windows refuses to rename over a protected file: its protective
+    // attributes are cleared for the rename and given to the new file.
+    const std::uint32_t attributes = fs::getAttributes(to);
+    const bool existed = attributes != fs::kInvalidAttributes;
+    const std::uint32_t kept = existed ? attributes & fs::kBlockingAttributes : 0;
+    if (kept && !fs::setAttributes(to, fs::kNormal)) {
+        fs::removeFile(from);
+        writeDiagnostic("Failed to remove attributes for: " + target);
+        return false;
+    }
+    // A file that is briefly locked gets three attempts, 100 ms apart.
+    std::uint32_t error = fs::kSuccess;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        error = fs::replaceFile(from, to);
+        if (error != fs::kAccessDenied && error != fs::kSharingViolation) break;
+        fs::sleepMilliseconds(100);
+    }
+    if (error != fs::kSuccess) {
+        fs::removeFile(from);
+        if (kept) fs::setAttributes(to, kept);
+        writeDiagnostic((existed ? "Failed to delete file: " : "Failed to move file into place: ") + target +
+                        " Error: " + std::to_string(error));
+        return false;
+    }
+    if (kept) fs::setAttributes(to, kept);
+    return true;
+}
+
 bool createParentDirectory(const std::string& path) {
     const auto separator = lastSeparator(path);
     // A bare file name lives in the current directory, which exists.

@@ -1,5 +1,6 @@
-// File helpers of the update pipeline: the launcher's folder, deleting a file
-// that may be write-protected or briefly locked, creating a file's directory.
+// File helpers of the update pipeline: the launcher's folder, deleting or
+// replacing a file that may be write-protected or briefly locked, creating a
+// file's directory.
 #pragma once
 #include <string>
 
@@ -19,6 +20,13 @@ std::string folderFromPieces(const std::string& path, char separator);
 // a locked file gets three attempts 100 ms apart.
 bool deleteFileWithRetries(const std::wstring& path);
 bool deleteFileWithRetries(const std::string& path);
+
+// Puts the finished file `replacement` (UTF-8 path) in the place of `target`
+// in one step, written through to the disk first, so `target` is never
+// missing. A replaced file's read-only, hidden and system attributes stay; a
+// locked one gets three attempts 100 ms apart. False after one diagnostic
+// line, with `replacement` removed and `target` as it was.
+bool replaceFileKeepingAttributes(const std::string& replacement, const std::string& target);
 
 // Creates the one directory that is to hold `path`; true when it exists afterwards.
 bool createParentDirectory(const std::string& path);

@@ -19,7 +19,7 @@ namespace {
 // argv[0] of the process, or empty when it cannot be read (gone, kernel thread, zombie).
 std::string firstArgument(const std::string& pid) {
     const std::string path = "/proc/" + pid + "/cmdline";
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::FILE* file = std::fopen(path.c_str(), "rbe");
     if (!file) return std::string();
     std::string argument;
     for (int c; (c = std::fgetc(file)) != EOF && c != '\0' && argument.size() < 4096;)

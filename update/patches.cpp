@@ -5,6 +5,7 @@
 #include <miniz.h>
 
 #include <map>
+#include <set>
 #include <vector>
 
 #include "core/launcher_config.h"
@@ -40,20 +41,6 @@ size_t writeEntryBytes(void* opaque, mz_uint64, const void* data, size_t size) {
     return size;
 }
 
-// Deletes the file an entry replaces: at most three attempts, a pause after
-// each one refused because the file is locked or protected. Returns the last
-// error, kSuccess once the file is gone.
-std::uint32_t deleteReplacedFile(const std::string& path) {
-    std::uint32_t error = fs::kSuccess;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        error = archive_files::removeFile(path);
-        if (error == fs::kSuccess) return error;
-        if (error != fs::kAccessDenied && error != fs::kSharingViolation) return error;
-        fs::sleepMilliseconds(100);
-    }
-    return error;
-}
-
 // Appended to an entry's file name while its new content is being written.
 constexpr char kPartialSuffix[] = ".starfell-partial";
 
@@ -85,7 +72,9 @@ public:
                 writeDiagnostic(std::string("Refused unsafe entry: ") + stat.m_filename);
                 return false;
             }
-            archive_files::makeDirectory(path);
+            // A new folder is a new name in the folder above it.
+            if (archive_files::makeDirectory(path) == fs::kSuccess)
+                touchedFolders_.insert(folder_ + joined(components, i));
             path += fs::kSeparator;
         }
         if (isDirectory) return true;
@@ -105,35 +94,29 @@ public:
             return false;
         }
 
-        // Clear the way: the old file goes, remembering its protective attributes.
-        std::uint32_t keptAttributes = 0;
-        const std::uint32_t attributes = archive_files::getAttributes(path);
-        if (attributes != fs::kInvalidAttributes) {
-            keptAttributes = attributes & fs::kBlockingAttributes;
-            if (keptAttributes && !archive_files::setAttributes(path, fs::kNormal)) {
-                archive_files::removeFile(partial);
-                writeDiagnostic("Failed to remove attributes for: " + path);
-                return false;
-            }
-            const std::uint32_t error = deleteReplacedFile(path);
-            if (error != fs::kSuccess && error != fs::kFileNotFound) {
-                archive_files::removeFile(partial);
-                if (keptAttributes) archive_files::setAttributes(path, keptAttributes);
-                writeDiagnostic("Failed to delete file: " + path + " Error: " + std::to_string(error));
-                return false;
-            }
-        }
-
-        if (fs::moveFile(utf8ToWide(partial), utf8ToWide(path)) != fs::kSuccess) {
-            archive_files::removeFile(partial);
-            writeDiagnostic("Failed to extract: " + path);
-            return false;
-        }
-        if (keptAttributes) archive_files::setAttributes(path, keptAttributes);
+        // Renamed over the old file, never deleting it first: the path always
+        // holds the old or the whole new content.
+        if (!replaceFileKeepingAttributes(partial, path)) return false;
+        touchedFolders_.insert(folder_ + joined(components, components.size() - 1));
         return true;
     }
 
+    // Writes the names of every folder this extraction changed through to the
+    // disk, so the files are there before a version file vouches for them.
+    void flushTouchedFolders() {
+        for (const std::string& folder : touchedFolders_) fs::flushFolder(utf8ToWide(folder));
+        touchedFolders_.clear();
+    }
+
 private:
+    // The first `count` components joined by the separator: a folder below
+    // the destination ("" for the destination itself).
+    static std::string joined(const std::vector<std::string>& components, size_t count) {
+        std::string folder;
+        for (size_t i = 0; i < count; ++i) folder += (i ? std::string(1, fs::kSeparator) : "") + components[i];
+        return folder;
+    }
+
     // Names that differ only by case are one file on Windows, where a later
     // entry replaces an earlier one. Every platform follows that: each folder
     // or file of this archive keeps the spelling of the entry that named it
@@ -168,6 +151,7 @@ private:
     std::string folder_;
     std::uint64_t extracted_ = 0;
     std::map<std::string, std::string> spellings_;  // ASCII-lowercased path -> first spelling
+    std::set<std::string> touchedFolders_;
 };
 
 // True for an entry that would replace "version.dat" in the game folder
@@ -225,14 +209,17 @@ bool extractArchive(const std::string& archivePath, const std::string& destinati
         if (!extraction.extractEntry(index)) failed = true;
     }
 
-    // The version file says which patch the folder holds: written last, so a
-    // run killed or cut off while unpacking fetches the patch again next time.
+    // The version file says which patch the folder holds: written last, once
+    // every other file is on the disk, so a run killed or cut off while
+    // unpacking (or a power cut) fetches the patch again next time.
+    extraction.flushTouchedFolders();
     if (!versionEntries.empty()) {
         if (failed || !writeVersionFile) {
             writeDiagnostic("Version file kept, patch not fully applied: " + folder + "version.dat");
         } else {
             for (mz_uint index : versionEntries)
                 if (!extraction.extractEntry(index)) failed = true;
+            extraction.flushTouchedFolders();
         }
     }
 
@@ -246,6 +233,20 @@ bool extractArchive(const std::string& archivePath, const std::string& destinati
 }
 
 namespace {
+
+// Archives of patches already installed: left behind by a run that ended
+// between unpacking an archive and deleting it. An archive above the
+// installed version failed to apply and stays for a later look.
+void removeInstalledArchives(const std::wstring& staging, std::int32_t installedNumber) {
+    for (const std::wstring& name : fs::listFiles(staging)) {
+        static const std::wstring kExtension = L".zip";
+        if (name.size() <= kExtension.size() || name.compare(name.size() - kExtension.size(), kExtension.size(), kExtension) != 0)
+            continue;
+        std::int32_t number = 0;
+        if (readPatchNumber(name.substr(0, name.size() - kExtension.size()), number) && number <= installedNumber)
+            fs::removeFile(staging + fs::kWideSeparator + name);
+    }
+}
 
 // `versionFolder` is the same folder as a narrow path, where "version.dat" is read.
 void applyPatches(const std::string& packet, const std::wstring& folder, const std::string& versionFolder,
@@ -264,6 +265,7 @@ void applyPatches(const std::string& packet, const std::wstring& folder, const s
 
     const std::wstring staging = folder + L"Downloads";
     fs::makeDirectory(staging);
+    removeInstalledArchives(staging, installedNumber);
 
     // The target shown in the status line; a trailing line feed leaves an
     // empty last entry, which names nothing.

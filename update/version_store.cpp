@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "update/file_platform.h"
 #include "update/file_utils.h"
 
 namespace starfell {
@@ -16,11 +17,23 @@ constexpr char kInitialVersion[] = "1000";
 // Only the first line matters; a longer one is cut here rather than read whole.
 constexpr size_t kMaximumLineLength = 4096;
 
+// Written beside the file and renamed into place once on the disk, so a crash
+// never leaves an empty or half-written version file.
+void writeInitialVersion(const std::string& path) {
+    const std::string temporary = path + ".partial";
+    fs::removeFile(temporary);  // left over from an interrupted run
+    std::FILE* file = fs::openFile(temporary, "w");
+    if (!file) return;
+    const bool written = std::fputs(kInitialVersion, file) >= 0;
+    if (std::fclose(file) != 0 || !written || fs::replaceFile(temporary, path) != fs::kSuccess)
+        fs::removeFile(temporary);
+}
+
 }  // namespace
 
 std::string readInstalledVersionIn(const std::string& folder) {
     const std::string path = folder + "version.dat";
-    if (std::FILE* file = std::fopen(path.c_str(), "r")) {
+    if (std::FILE* file = fs::openFile(path, "r")) {
         std::string line;
         for (int c; (c = std::fgetc(file)) != EOF && c != '\n' && line.size() < kMaximumLineLength;)
             line.push_back(static_cast<char>(c));
@@ -29,10 +42,7 @@ std::string readInstalledVersionIn(const std::string& folder) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         return line;
     }
-    if (std::FILE* file = std::fopen(path.c_str(), "w")) {
-        std::fputs(kInitialVersion, file);
-        std::fclose(file);
-    }
+    writeInitialVersion(path);
     return kInitialVersion;
 }
 

@@ -96,7 +96,9 @@ def note_downloads(game_folder, artifacts):
 def assert_unpacking_cut_short(game_folder, expected, artifacts, interruption):
     """The interruption landed mid-unpacking, and the version file does not claim the patch cut short."""
     done = bulk_files_in_place(game_folder, expected)
-    (artifacts / "interrupted.txt").write_text(f"{done} of {BULK_FILES} bulk files in place\n")
+    line = f"{interruption}: 1 trial, {done} of {BULK_FILES} bulk files in place"
+    print(line)
+    (artifacts / "interrupted.txt").write_text(line + "\n")
     assert done < BULK_FILES, f"the unpacking finished before {interruption}"
     assert (game_folder / "version.dat").read_bytes() == b"1001"
 

@@ -9,6 +9,7 @@ import subprocess
 import time
 import uuid
 import zipfile
+from pathlib import Path
 
 import pytest
 
@@ -143,16 +144,53 @@ def test_unsafe_entries_write_nothing_outside(server, launcher, launcher_build, 
     assert not (game_folder / "a").exists()
 
 
-@pytest.mark.parametrize("answer", ["Yes", "No"])
+def message_box_processes(process):
+    """Linux: the fresh launcher copies that show this launcher's message boxes."""
+    return [pid for pid, name, command in _processes_with_token(process.token) if "--message-box" in command]
+
+
+def network_sockets(pid):
+    """TCP sockets among the process's descriptors (its X11 connection is a Unix socket)."""
+    held = set()
+    for fd in Path(f"/proc/{pid}/fd").iterdir():
+        try:
+            target = os.readlink(fd)
+        except OSError:
+            continue
+        if target.startswith("socket:["):
+            held.add(target[len("socket:["):-1])
+    tcp = set()
+    for table in ("tcp", "tcp6"):
+        for line in Path(f"/proc/{pid}/net/{table}").read_text().splitlines()[1:]:
+            tcp.add(line.split()[9])
+    return held & tcp
+
+
+@pytest.mark.parametrize("answer", ["Yes", "No", "launcher killed"])
 def test_running_game_is_closed_only_with_consent(server, launcher, launcher_build, game_folder, answer):
     if launcher_build.client is None:
         pytest.skip("no stand-in client for this build")
+    if answer == "launcher killed" and launcher_build.windows:
+        pytest.skip("under Wine the box is a window of the launcher's own process")
     write_patch(server, 1001, [("patched.txt", "patched")])
     game = start_client(launcher, game_folder)
+    boxes = []
     try:
         server.start(scenario=patch_list_scenario("1001"))
         process = launcher.start()
         warning = wait_for_window("Warning", timeout=START[launcher_build.kind] + 30)
+        if not launcher_build.windows:
+            # The box's processes (SDL forks one more) must not hold the server connection.
+            boxes = message_box_processes(process)
+            assert boxes
+            for box in boxes:
+                assert network_sockets(box) == set()
+        if answer == "launcher killed":
+            # The connection ends with the launcher, although its box is still up.
+            os.kill(process.pid, signal.SIGKILL)
+            server.wait_for_log(r"closed by launcher", 15)
+            assert message_box_processes(process) and wait_for_window("Warning", timeout=1) == warning
+            return
         press_button(warning, answer)
         wait_for_window_gone(warning)
         if answer == "Yes":
@@ -170,6 +208,11 @@ def test_running_game_is_closed_only_with_consent(server, launcher, launcher_bui
             assert not (game_folder / "patched.txt").exists()
             assert game.poll() is None
     finally:
+        for box in boxes:
+            try:
+                os.kill(box, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
         if game.poll() is None:
             game.kill()
         game.wait(10)

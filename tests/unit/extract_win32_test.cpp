@@ -1,4 +1,5 @@
-// Windows: a game file that stays locked is skipped with one line, the rest applied.
+// Windows: a protected game file is renamed over and keeps its attributes; a
+// game file that stays locked is skipped with one line, the rest applied.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -9,6 +10,24 @@
 
 namespace starfell {
 namespace {
+
+TEST(ExtractProtected, ReadOnlyHiddenSystemFileIsReplacedAndKeepsItsAttributes) {
+    test::ScratchFolder game;
+    const std::wstring target = game.wide() + L"guarded.dat";
+    test::writeFile(game.path() / "guarded.dat", "old");
+    const DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    ASSERT_TRUE(SetFileAttributesW(target.c_str(), kept));
+
+    test::ScratchFolder staging;
+    const std::string archive = staging.narrow() + "patch.zip";
+    test::writeFile(test::pathOf(archive), test::ZipBuilder().file("guarded.dat", "new").bytes());
+    test::CapturedDiagnostics diagnostics;
+    EXPECT_TRUE(extractArchive(archive, game.narrow()));
+    EXPECT_EQ(diagnostics.text(), "");
+    EXPECT_EQ(test::readFile(game.path() / "guarded.dat"), "new");
+    EXPECT_EQ(GetFileAttributesW(target.c_str()) & kept, kept);
+    SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);  // so the scratch folder can go
+}
 
 TEST(ExtractLocked, LockedFileIsReportedOnceAndSkipped) {
     test::ScratchFolder game;
@@ -24,7 +43,8 @@ TEST(ExtractLocked, LockedFileIsReportedOnceAndSkipped) {
     test::CapturedDiagnostics diagnostics;
     EXPECT_FALSE(extractArchive(archive, game.narrow()));
     EXPECT_GE(GetTickCount() - started, 250u);  // three attempts, 100 ms apart
-    EXPECT_EQ(diagnostics.text(), "Failed to delete file: " + game.narrow() + "locked.dat Error: 32\n"
+    // A rename over a file open without delete sharing is refused as access denied.
+    EXPECT_EQ(diagnostics.text(), "Failed to delete file: " + game.narrow() + "locked.dat Error: 5\n"
                                   "Extraction completed with errors\n");
     CloseHandle(lock);
     EXPECT_EQ(test::readFile(game.path() / "locked.dat"), "in use");

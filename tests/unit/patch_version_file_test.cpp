@@ -1,9 +1,13 @@
 // The version file of a patch archive is written last and only for a patch
-// that applied whole, so an interrupted or failed patch is fetched again.
+// that applied whole, so an interrupted or failed patch is fetched again; an
+// archive left behind by a run that ended after unpacking it goes next time.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <vector>
 
+#include "core/packet.h"
 #include "test_support.h"
 #include "update/patches.h"
 #include "zip_builder.h"
@@ -81,6 +85,23 @@ TEST_F(VersionFileEntry, HeldBackVersionFileLeavesTheRestApplied) {
     CapturedDiagnostics quiet;
     EXPECT_TRUE(extractArchive(archive(ZipBuilder().file("d.txt", "dee").bytes()), gameFolder(), false));
     EXPECT_EQ(quiet.text(), "");
+}
+
+// Version 1002 is installed and the list names nothing newer, so nothing is
+// fetched; only archives of installed patches go, a failed 1003 stays.
+TEST_F(VersionFileEntry, ArchivesOfInstalledPatchesAreRemovedOnTheNextList) {
+    test::writeFile(game("version.dat"), "1002");
+    fsys::create_directory(game("Downloads"));
+    for (const char* name : {"999.zip", "1002.zip", "1003.zip", "notes.zip", "1001.zip.partial"})
+        test::writeFile(game("Downloads") / name, "archive");
+    std::string packet(4, '\0');
+    writePacketType(packet, PacketType::PatchList);
+    applyPatchList(packet + "\x04" "1002", game_.wide(), "http://127.0.0.1:9/", false);
+
+    std::vector<std::string> left;
+    for (const auto& entry : fsys::directory_iterator(game("Downloads"))) left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"1001.zip.partial", "1003.zip", "notes.zip"}));
 }
 
 }  // namespace
