@@ -10,6 +10,18 @@ void LauncherState::setStatusText(std::string text) {
     statusText_ = std::move(text);
 }
 
+void LauncherState::reset() {
+    authorised = 0;
+    phase = LauncherPhase::Idle;
+    sendFailures = 0;
+    std::lock_guard<std::mutex> lock(mutex_);
+    statusText_ = "Checking for new update..";
+    lastingFailure_.clear();
+    installedVersion_.clear();
+    newsItems_.clear();
+    ++newsRevision_;
+}
+
 void LauncherState::noteLastingFailure(std::string text) {
     std::lock_guard<std::mutex> lock(mutex_);
     statusText_ = text;

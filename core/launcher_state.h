@@ -59,6 +59,9 @@ public:
     bool appendNews(std::string line);
     std::vector<std::string> newsItems() const;
 
+    // Back to the values of a fresh start (tests run many launcher runs in one process).
+    void reset();
+
     // Refreshes `out` with the current values; the news list is copied only
     // when it changed since `out` was last refreshed.
     void refreshSnapshot(LauncherSnapshot& out) const;

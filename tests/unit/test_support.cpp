@@ -6,6 +6,9 @@
 #include <fstream>
 #include <iostream>
 
+#include <gtest/gtest.h>
+
+#include "core/launcher_state.h"
 #include "update/text_utils.h"
 
 namespace starfell::test {
@@ -74,4 +77,21 @@ CapturedDiagnostics::~CapturedDiagnostics() {
 
 std::string CapturedDiagnostics::text() const { return narrow_.str() + wideToUtf8(wide_.str()); }
 
+}  // namespace starfell::test
+
+namespace starfell::test {
+namespace {
+
+// Every test starts from a fresh launcher state, as a launcher run would,
+// whether the tests run one per process or many in one.
+class FreshLauncherState : public ::testing::EmptyTestEventListener {
+    void OnTestStart(const ::testing::TestInfo&) override { launcherState.reset(); }
+};
+
+const bool freshLauncherStateRegistered = [] {
+    ::testing::UnitTest::GetInstance()->listeners().Append(new FreshLauncherState);
+    return true;
+}();
+
+}  // namespace
 }  // namespace starfell::test
