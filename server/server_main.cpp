@@ -20,6 +20,7 @@
 
 #include "server/content.h"
 #include "server/http_store.h"
+#include "server/patch_maker.h"
 #include "server/scenario.h"
 #include "server/server_log.h"
 #include "server/tcp_service.h"
@@ -294,6 +295,26 @@ int manifest(std::map<std::string, std::string> options) {
     return 0;
 }
 
+int makePatchCommand(std::map<std::string, std::string> options) {
+    for (const auto& [name, value] : options) {
+        if (name != "from" && name != "to" && name != "number" && name != "root" && name != "files") {
+            return fail("unknown option --" + name + " (see --help)");
+        }
+    }
+    for (const char* needed : {"from", "to", "number", "root"}) {
+        if (!options.count(needed)) return fail("make-patch needs --from OLD --to NEW --number N --root DIR");
+    }
+    PatchResult result = makePatch({options["from"], options["to"], options["number"], options["root"]});
+    if (!result.error.empty()) return fail(result.error);
+    std::cerr << "wrote " << result.archive << ": " << result.added.size() << " added, " << result.changed.size()
+              << " changed, version.dat " << options["number"] << "\n";
+    for (const std::string& name : result.removed) {
+        std::cerr << "warning: removed in the new folder, left in place by the patch: " << name << "\n";
+    }
+    if (options.count("files")) std::cout << formatFileList(result.entries) << std::flush;
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -304,8 +325,9 @@ int main(int argc, char** argv) {
     }
     std::map<std::string, std::string> options;
     std::string error;
-    if (command == "serve" || command == "manifest") {
+    if (command == "serve" || command == "manifest" || command == "make-patch") {
         if (!parseOptions(argc, argv, 2, options, error)) return fail(error);
+        if (command == "make-patch") return makePatchCommand(options);
         return command == "serve" ? serve(options) : manifest(options);
     }
     std::cerr << Usage;
