@@ -182,7 +182,8 @@ void serveFile(const std::string& root, const httplib::Request& request, httplib
 
 HttpStore::HttpStore(const std::string& root, HttpLimits limits)
     : server_(std::make_unique<StoreServer>()), limits_(limits), acceptor_("http", limits.accept) {
-    server_->Get(".*", [root](const httplib::Request& request, httplib::Response& response) {
+    // Any path, line breaks included ("." would not match them and leave the request unlogged).
+    server_->Get("[\\s\\S]*", [root](const httplib::Request& request, httplib::Response& response) {
         serveFile(root, request, response);
     });
     // Other methods never reach a handler; httplib answers them, and they are logged here.
