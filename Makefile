@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 CTEST = ctest -j$(JOBS)
 
-.PHONY: all setup build build-linux build-windows test test-linux test-windows sanitize fuzz fuzz-long clean
+.PHONY: all setup build build-linux build-windows test test-linux test-windows sanitize fuzz fuzz-long clean package
 
 all: build
 
@@ -19,6 +19,13 @@ build-windows: setup
 	@cmake --build --preset windows
 
 build: build-linux build-windows
+
+# The Debian packages starfell-server and starfell-launcher, from an optimised
+# build, into build/linux-release/packages/.
+package: setup
+	@cmake --preset linux-release >/dev/null
+	@cmake --build --preset linux-release --target starfell-server StarfellLauncher package_files
+	@cd build/linux-release && cpack
 
 test-linux: build-linux
 	$(CTEST) --preset linux

@@ -95,10 +95,20 @@ Bytes Connection::readGreeting(std::chrono::milliseconds timeout) {
     return greeting;
 }
 
+void Connection::logReceived(const Bytes& bytes) {
+    constexpr size_t shown = 256;
+    constexpr int mostLines = 100;
+    if (++receivedLines_ > mostLines) {
+        if (receivedLines_ == mostLines + 1) log("more bytes received; not logged any further");
+        return;
+    }
+    log("received " + std::to_string(bytes.size()) + " bytes: " + toHex(bytes.substr(0, shown)) +
+        (bytes.size() > shown ? "..." : ""));
+}
+
 bool Connection::readExactly(size_t count, Bytes& out) {
-    constexpr std::chrono::milliseconds forever{24LL * 3600 * 1000};
     while (pending_.size() < count) {
-        if (fill(forever) != Fill::Data) break;
+        if (fill(idleTimeout_) != Fill::Data) break;
     }
     size_t take = std::min(count, pending_.size());
     out = pending_.substr(0, take);
@@ -108,7 +118,6 @@ bool Connection::readExactly(size_t count, Bytes& out) {
 
 Connection::Event Connection::nextEvent(Bytes& other) {
     static const Bytes reportHead = packetHead(FileCheck);
-    constexpr std::chrono::milliseconds forever{24LL * 3600 * 1000};
     for (;;) {
         if (pending_.size() >= ReportSize && isReport(pending_.substr(0, ReportSize))) {
             pending_.erase(0, ReportSize);
@@ -123,7 +132,9 @@ Connection::Event Connection::nextEvent(Bytes& other) {
             pending_.clear();
             return Event::Other;
         }
-        Fill result = fill(maybeReport && !pending_.empty() ? std::chrono::milliseconds(2000) : forever);
+        bool partReport = maybeReport && !pending_.empty();
+        Fill result = fill(partReport ? std::chrono::milliseconds(2000) : std::chrono::milliseconds(idleTimeout_));
+        if (result == Fill::Timeout && !partReport) return Event::Idle;
         if (result == Fill::Timeout || (result == Fill::Closed && !pending_.empty())) {
             other.swap(pending_);
             pending_.clear();
@@ -139,7 +150,8 @@ void Connection::holdAndLog() {
         Bytes other;
         switch (nextEvent(other)) {
         case Event::Report: log("report received"); break;
-        case Event::Other: log("received " + std::to_string(other.size()) + " bytes: " + toHex(other)); break;
+        case Event::Other: logReceived(other); break;
+        case Event::Idle: log("idle for " + std::to_string(idleTimeout_.count()) + " s; closing"); return;
         case Event::Closed: log("closed by launcher"); return;
         case Event::Stopped: return;
         }

@@ -25,6 +25,15 @@ public:
     const std::string& peer() const { return peer_; }
     void log(const std::string& event) const;  // "tcp <peer> <event>"
 
+    // How long a greeted launcher may send nothing before the connection is closed.
+    void setIdleTimeout(std::chrono::seconds timeout) { idleTimeout_ = timeout; }
+    std::chrono::seconds idleTimeout() const { return idleTimeout_; }
+
+    // Logs "received <N> bytes: <hex>" with at most the first 256 bytes shown,
+    // and only the first 100 such lines of a connection, so a client cannot
+    // fill the log.
+    void logReceived(const Bytes& bytes);
+
     // Least time between the starts of two sends, so that each packet reaches
     // the launcher as a block of its own (it reads one block per 100 ms).
     void setGap(std::chrono::milliseconds gap) { gap_ = gap; }
@@ -38,12 +47,13 @@ public:
     Bytes readGreeting(std::chrono::milliseconds timeout);
 
     // Reads exactly `count` bytes; false (with what arrived in `out`) when the
-    // peer closes, the server stops, or reading fails.
+    // peer closes, the idle bound passes, the server stops, or reading fails.
     bool readExactly(size_t count, Bytes& out);
 
-    enum class Event { Report, Other, Closed, Stopped };
+    enum class Event { Report, Other, Idle, Closed, Stopped };
     // The next thing the launcher sends after its greeting: a whole report,
-    // other bytes (in `other`), the end of the connection, or a server stop.
+    // other bytes (in `other`), the idle bound passing, the end of the
+    // connection, or a server stop.
     Event nextEvent(Bytes& other);
 
     // Logs everything the launcher sends until it closes or the server stops.
@@ -60,6 +70,8 @@ private:
     std::string peer_;
     Bytes pending_;  // bytes read but not yet consumed
     std::chrono::milliseconds gap_{250};
+    std::chrono::seconds idleTimeout_{7200};
+    int receivedLines_ = 0;
     std::chrono::steady_clock::time_point lastSend_{};
     bool peerClosed_ = false;
 };

@@ -1,6 +1,8 @@
 // Reading the content folder: news.txt, patches/N.zip, patches/Launcher/ and files.txt.
 #include "server/content.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -96,10 +98,31 @@ std::vector<std::string> ContentFolder::patchNumbers(std::vector<std::string>* s
 std::vector<std::string> ContentFolder::launcherDigests() const {
     std::vector<std::string> digests;
     for (const char* name : {"StarfellLauncher.exe", "StarfellLauncher"}) {
-        stdfs::path path = stdfs::path(root_) / "patches" / "Launcher" / name;
-        std::error_code error;
-        if (!stdfs::is_regular_file(path, error)) continue;
-        if (auto digest = md5OfFile(path.string())) digests.push_back(*digest);
+        std::string path = (stdfs::path(root_) / "patches" / "Launcher" / name).string();
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+        CachedDigest seen;
+        seen.device = info.st_dev;
+        seen.inode = info.st_ino;
+        seen.size = info.st_size;
+        seen.changedNs = static_cast<long long>(info.st_ctim.tv_sec) * 1000000000LL + info.st_ctim.tv_nsec;
+        {
+            std::lock_guard<std::mutex> lock(digestsMutex_);
+            auto cached = digests_.find(name);
+            if (cached != digests_.end() && cached->second.device == seen.device &&
+                cached->second.inode == seen.inode && cached->second.size == seen.size &&
+                cached->second.changedNs == seen.changedNs) {
+                digests.push_back(cached->second.digest);
+                continue;
+            }
+        }
+        // Hashed outside the lock: a large build must not hold up other greetings.
+        std::optional<std::string> digest = md5OfFile(path);
+        if (!digest) continue;
+        seen.digest = *digest;
+        digests.push_back(*digest);
+        std::lock_guard<std::mutex> lock(digestsMutex_);
+        digests_[name] = seen;
     }
     return digests;
 }

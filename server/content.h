@@ -1,6 +1,8 @@
 // The content folder a server serves: news, numbered patch archives, the
 // current launcher builds and the file list for verification.
 #pragma once
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,8 @@ public:
     std::vector<std::string> patchNumbers(std::vector<std::string>* skipped = nullptr) const;
 
     // MD5 digests of the current builds in patches/Launcher/ (either file name).
+    // Each digest is kept until its file's identity, size or change time
+    // differs, so a greeting costs no hashing while the builds stay the same.
     std::vector<std::string> launcherDigests() const;
 
     // The Hello verdict for a launcher digest: "true" when it names a current
@@ -39,7 +43,16 @@ public:
     FileListResult fileList() const;
 
 private:
+    // What a build file looked like when its digest was taken.
+    struct CachedDigest {
+        unsigned long long device = 0, inode = 0;
+        long long size = -1, changedNs = 0;
+        std::string digest;
+    };
+
     std::string root_;
+    mutable std::mutex digestsMutex_;
+    mutable std::map<std::string, CachedDigest> digests_;
 };
 
 // Parses the text of a file list (see `starfell-server --help`).

@@ -1,37 +1,125 @@
-// Static file serving with cpp-httplib. Files are streamed from disk in
-// pieces, so large patch archives never sit whole in memory per download.
+// Static file serving with cpp-httplib behind our own accepting and request
+// gathering. Files are streamed from disk in pieces, so large patch archives
+// never sit whole in memory per download.
 #include "server/http_store.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include "server/connection.h"
 #include "server/server_log.h"
 
 namespace starfell::server {
 
 namespace {
 
-// httplib reports only that binding failed; a bind of our own finds out why.
-int bindError(const std::string& address, int port) {
-    sockaddr_in where{};
-    where.sin_family = AF_INET;
-    where.sin_port = htons(static_cast<uint16_t>(port));
-    if (inet_pton(AF_INET, address.c_str(), &where.sin_addr) != 1) return EINVAL;
-    int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    int on = 1;
-    setsockopt(probe, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    int code = ::bind(probe, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0 ? 0 : errno;
-    ::close(probe);
-    return code;
+// A connection as httplib reads and writes it: buffered reads, and every read
+// or write waiting at most `timeout` for the socket.
+class SocketConnection : public httplib::Stream {
+public:
+    SocketConnection(int socket, std::chrono::milliseconds timeout) : socket_(socket), timeout_(timeout) {}
+
+    bool is_readable() const override { return wait(POLLIN); }
+    bool is_writable() const override { return wait(POLLOUT); }
+
+    ssize_t read(char* out, size_t size) override {
+        if (start_ == end_) {
+            if (!is_readable()) return -1;
+            ssize_t got = ::recv(socket_, buffer_, sizeof buffer_, 0);
+            if (got <= 0) return got;
+            start_ = 0;
+            end_ = static_cast<size_t>(got);
+        }
+        size_t count = std::min(size, end_ - start_);
+        std::memcpy(out, buffer_ + start_, count);
+        start_ += count;
+        return static_cast<ssize_t>(count);
+    }
+
+    ssize_t write(const char* data, size_t size) override {
+        if (!is_writable()) return -1;
+        return ::send(socket_, data, size, MSG_NOSIGNAL);
+    }
+
+    void get_remote_ip_and_port(std::string& ip, int& port) const override { address(true, ip, port); }
+    void get_local_ip_and_port(std::string& ip, int& port) const override { address(false, ip, port); }
+    int socket() const override { return socket_; }
+
+private:
+    bool wait(short events) const {
+        pollfd entry{socket_, events, 0};
+        int ready;
+        do {
+            ready = ::poll(&entry, 1, static_cast<int>(timeout_.count()));
+        } while (ready < 0 && errno == EINTR);
+        return ready > 0 && !stopRequested;
+    }
+
+    void address(bool remote, std::string& ip, int& port) const {
+        sockaddr_in where{};
+        socklen_t size = sizeof where;
+        int result = remote ? ::getpeername(socket_, reinterpret_cast<sockaddr*>(&where), &size)
+                            : ::getsockname(socket_, reinterpret_cast<sockaddr*>(&where), &size);
+        char text[INET_ADDRSTRLEN] = "";
+        if (result == 0) inet_ntop(AF_INET, &where.sin_addr, text, sizeof text);
+        ip = text;
+        port = result == 0 ? ntohs(where.sin_port) : 0;
+    }
+
+    int socket_;
+    std::chrono::milliseconds timeout_;
+    char buffer_[4096];
+    size_t start_ = 0, end_ = 0;
+};
+
+}  // namespace
+
+// httplib's request handling for connections we accepted and gathered ourselves.
+class StoreServer : public httplib::Server {
+public:
+    // httplib takes a server without a listening socket of its own for one
+    // that is shutting down and sends no bodies; it is told ours.
+    void useListener(int listener) { svr_sock_ = listener; }
+
+    // Answers the one request of the connection and closes it.
+    void serveSocket(int socket, std::chrono::milliseconds timeout) {
+        {
+            SocketConnection connection(socket, timeout);
+            bool closed = false;
+            process_request(connection, true, closed, [](httplib::Request&) {});
+        }
+        ::shutdown(socket, SHUT_RDWR);
+        ::close(socket);
+    }
+};
+
+namespace {
+
+constexpr size_t MostRequestBytes = 8192;  // request line and headers
+
+bool wholeRequestWaiting(int socket, bool& failed) {
+    char peek[MostRequestBytes];
+    ssize_t got = ::recv(socket, peek, sizeof peek, MSG_PEEK | MSG_DONTWAIT);
+    if (got < 0) {
+        failed = errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
+        return false;
+    }
+    std::string text(peek, static_cast<size_t>(got));
+    if (text.find("\r\n\r\n") != std::string::npos || text.find("\n\n") != std::string::npos) return true;
+    failed = got == 0 || static_cast<size_t>(got) == sizeof peek;  // closed, or headers too large
+    return false;
 }
 
 // The request path as a path below the root, or empty when it could leave
@@ -82,7 +170,7 @@ void serveFile(const std::string& root, const httplib::Request& request, httplib
             char piece[64 * 1024];
             size_t count = std::min(length, sizeof piece);
             ssize_t got = ::pread(file, piece, count, static_cast<off_t>(offset));
-            return got > 0 && sink.write(piece, static_cast<size_t>(got));
+            return !stopRequested && got > 0 && sink.write(piece, static_cast<size_t>(got));
         },
         [file, request, size](bool success) {
             ::close(file);
@@ -92,8 +180,10 @@ void serveFile(const std::string& root, const httplib::Request& request, httplib
 
 }  // namespace
 
-HttpStore::HttpStore(const std::string& root) : server_(std::make_unique<httplib::Server>()) {
-    server_->Get(".*", [root](const httplib::Request& request, httplib::Response& response) {
+HttpStore::HttpStore(const std::string& root, HttpLimits limits)
+    : server_(std::make_unique<StoreServer>()), limits_(limits), acceptor_("http", limits.accept) {
+    // Any path, line breaks included ("." would not match them and leave the request unlogged).
+    server_->Get("[\\s\\S]*", [root](const httplib::Request& request, httplib::Response& response) {
         serveFile(root, request, response);
     });
     // Other methods never reach a handler; httplib answers them, and they are logged here.
@@ -103,24 +193,158 @@ HttpStore::HttpStore(const std::string& root) : server_(std::make_unique<httplib
     });
 }
 
-HttpStore::~HttpStore() { stop(); }
-
-bool HttpStore::listenOn(const std::string& address, int port, std::string& error, int& code) {
-    if (server_->bind_to_port(address, port)) return true;
-    code = bindError(address, port);
-    if (code == 0) code = EADDRINUSE;
-    error = std::strerror(code);
-    return false;
+HttpStore::~HttpStore() {
+    stop();
+    if (poller_ >= 0) ::close(poller_);
 }
 
-void HttpStore::start() {
-    thread_ = std::thread([this] { server_->listen_after_bind(); });
+bool HttpStore::listenOn(const std::string& address, int port, int& code) {
+    if (!acceptor_.listenOn(address, port, code)) return false;
+    server_->useListener(acceptor_.listener());
+    return true;
+}
+
+bool HttpStore::start(std::string& problem) {
+    poller_ = ::epoll_create1(EPOLL_CLOEXEC);
+    if (poller_ < 0) {
+        problem = std::string("cannot start the HTTP store: ") + std::strerror(errno);
+        return false;
+    }
+    try {
+        threads_.emplace_back([this] { acceptLoop(); });
+        threads_.emplace_back([this] { gatherLoop(); });
+        for (int i = 0; i < limits_.workers; ++i) threads_.emplace_back([this] { workerLoop(); });
+    } catch (const std::system_error& error) {
+        problem = "cannot start " + std::to_string(limits_.workers) + " HTTP workers: " + error.what();
+        stopRequested = true;
+        stop();
+        return false;
+    }
+    return true;
 }
 
 void HttpStore::stop() {
-    if (thread_.joinable()) {
-        server_->stop();
-        thread_.join();
+    queued_.notify_all();
+    for (std::thread& thread : threads_) thread.join();
+    threads_.clear();
+    std::lock_guard<std::mutex> lock(waitingMutex_);
+    for (auto& [socket, waiting] : waiting_) {
+        ::close(socket);
+        acceptor_.release(waiting.connection);
+    }
+    waiting_.clear();
+}
+
+void HttpStore::acceptLoop() {
+    for (;;) {
+        Accepted accepted = acceptor_.next();
+        if (accepted.socket < 0) break;
+        {
+            std::lock_guard<std::mutex> lock(waitingMutex_);
+            waiting_[accepted.socket] = {accepted, std::chrono::steady_clock::now() + limits_.timeout};
+        }
+        // Edge-triggered: woken once per arrival, so a half request does not keep waking the gatherer.
+        epoll_event event{};
+        event.events = EPOLLIN | EPOLLRDHUP | EPOLLET;
+        event.data.fd = accepted.socket;
+        if (::epoll_ctl(poller_, EPOLL_CTL_ADD, accepted.socket, &event) != 0) {
+            dropWaiting(accepted.socket, "cannot watch the connection");
+        }
+    }
+}
+
+void HttpStore::gatherLoop() {
+    epoll_event events[64];
+    while (!stopRequested) {
+        int count = ::epoll_wait(poller_, events, 64, 250);
+        for (int i = 0; i < count; ++i) {
+            int socket = events[i].data.fd;
+            Accepted connection;
+            {
+                std::lock_guard<std::mutex> lock(waitingMutex_);
+                auto found = waiting_.find(socket);
+                if (found == waiting_.end()) continue;
+                bool failed = false;
+                if (!wholeRequestWaiting(socket, failed)) {
+                    if (failed) {
+                        ::epoll_ctl(poller_, EPOLL_CTL_DEL, socket, nullptr);
+                        ::close(socket);
+                        acceptor_.release(found->second.connection);
+                        waiting_.erase(found);
+                    }
+                    continue;
+                }
+                ::epoll_ctl(poller_, EPOLL_CTL_DEL, socket, nullptr);
+                connection = found->second.connection;
+                waiting_.erase(found);
+            }
+            hand(connection);
+        }
+        // Connections whose request did not arrive in time.
+        std::vector<int> late;
+        auto now = std::chrono::steady_clock::now();
+        {
+            std::lock_guard<std::mutex> lock(waitingMutex_);
+            for (const auto& [socket, waiting] : waiting_) {
+                if (waiting.deadline <= now) late.push_back(socket);
+            }
+        }
+        for (int socket : late) dropWaiting(socket, "no whole request within the time limit");
+    }
+}
+
+void HttpStore::dropWaiting(int socket, const char* reason) {
+    Accepted connection;
+    {
+        std::lock_guard<std::mutex> lock(waitingMutex_);
+        auto found = waiting_.find(socket);
+        if (found == waiting_.end()) return;
+        connection = found->second.connection;
+        waiting_.erase(found);
+    }
+    ::epoll_ctl(poller_, EPOLL_CTL_DEL, socket, nullptr);
+    acceptor_.refuse(connection, reason, false);
+}
+
+void HttpStore::hand(const Accepted& connection) {
+    {
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        if (queue_.size() < static_cast<size_t>(limits_.queue)) {
+            queue_.push_back(connection);
+            queued_.notify_one();
+            return;
+        }
+    }
+    static const char busy[] =
+        "HTTP/1.1 503 Service Unavailable\r\nRetry-After: 5\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    ::send(connection.socket, busy, sizeof busy - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+    acceptor_.refuse(connection, "every worker busy and " + std::to_string(limits_.queue) + " requests queued; answered 503",
+                     false);
+}
+
+void HttpStore::workerLoop() {
+    for (;;) {
+        Accepted connection;
+        {
+            std::unique_lock<std::mutex> lock(queueMutex_);
+            queued_.wait_for(lock, std::chrono::milliseconds(250), [this] { return !queue_.empty() || stopRequested; });
+            if (stopRequested) {
+                // Requests still queued are not served any more.
+                for (const Accepted& left : queue_) {
+                    ::close(left.socket);
+                    acceptor_.release(left);
+                }
+                queue_.clear();
+                return;
+            }
+            if (queue_.empty()) continue;
+            connection = queue_.front();
+            queue_.pop_front();
+        }
+        // One request per connection: a worker is never left waiting for a
+        // second request that a client may trickle in.
+        server_->serveSocket(connection.socket, limits_.timeout);
+        acceptor_.release(connection);
     }
 }
 

@@ -1,6 +1,7 @@
 // The server's event log; many connection threads write to it at once.
 #include "server/server_log.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 
@@ -20,14 +21,39 @@ bool openLogFile(const std::string& path) {
     return true;
 }
 
+namespace {
+
+std::string printable(const std::string& text) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(std::min(text.size(), MaxLogLineSize) + 16);
+    size_t used = 0;
+    for (; used < text.size(); ++used) {
+        unsigned char c = static_cast<unsigned char>(text[used]);
+        bool plain = c >= 0x20 && c < 0x7f;
+        if (out.size() + (plain ? 1 : 4) > MaxLogLineSize) break;
+        if (plain) {
+            out += static_cast<char>(c);
+        } else {
+            out += "\\x";
+            out += digits[c >> 4];
+            out += digits[c & 15];
+        }
+    }
+    if (used < text.size()) out += " ...(" + std::to_string(text.size() - used) + " more bytes)";
+    return out;
+}
+
+}  // namespace
+
 void logLine(const std::string& line) {
+    std::string text = printable(line);
+    text += '\n';
     std::lock_guard<std::mutex> lock(logMutex);
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
+    std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
     if (logFile) {
-        std::fwrite(line.data(), 1, line.size(), logFile);
-        std::fputc('\n', logFile);
+        std::fwrite(text.data(), 1, text.size(), logFile);
         std::fflush(logFile);
     }
 }

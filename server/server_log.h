@@ -5,10 +5,16 @@
 
 namespace starfell::server {
 
+// Longest line the log writes; anything longer is cut and says so.
+constexpr size_t MaxLogLineSize = 4096;
+
 // Opens FILE for appending in addition to stdout; false when it cannot be opened.
 bool openLogFile(const std::string& path);
 
-// Writes one line (no line end in `line`) to every log output and flushes.
+// Writes one line to every log output and flushes. Control characters
+// and bytes outside ASCII are written as \xHH, so text a client
+// chose can neither start a line of its own nor send terminal escapes, and
+// the line is cut at MaxLogLineSize bytes.
 void logLine(const std::string& line);
 
 }  // namespace starfell::server

@@ -2,6 +2,7 @@
 // tests. `serve` runs the TCP packet service and the HTTP file store;
 // `manifest` writes the file list of a clean game folder.
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,13 +11,16 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <thread>
 
 #include "server/content.h"
 #include "server/http_store.h"
+#include "server/patch_maker.h"
 #include "server/scenario.h"
 #include "server/server_log.h"
 #include "server/tcp_service.h"
@@ -27,17 +31,41 @@ namespace {
 
 const char* const Usage = R"(usage:
   starfell-server serve --root DIR [--address A] [--scenario FILE] [--log FILE]
-                        [--tcp-port N] [--http-port N]
+                        [--tcp-port N] [--http-port N] [limits below]
   starfell-server manifest --game DIR
+  starfell-server make-patch --from OLD --to NEW --number N --root DIR [--files]
   starfell-server --help
 
 serve     Runs the launcher's game server on A (default 127.0.0.1): the packet
           service on TCP port 9538 and a static HTTP store of DIR on port 80.
           Stops on SIGINT or SIGTERM. Logs one line per event to stdout (and to
           FILE with --log).
+Limits of serve (each a whole number; the default suits one public machine):
+  --max-connections N    launcher connections open at once (2000); more are
+                         closed at once and logged
+  --max-per-address N    connections from one client address, per service
+                         (32; 0: no cap)
+  --hello-timeout S      seconds for the whole 150-byte greeting (10)
+  --idle-timeout S       seconds a greeted launcher may send nothing before it
+                         is closed (7200)
+  --http-connections N   HTTP connections open at once (1024)
+  --http-workers N       downloads served at once (128)
+  --http-queue N         whole requests waiting for a worker (512); more are
+                         answered 503
+  --http-timeout S       seconds for a whole request to arrive, and for any
+                         stalled read or write of a download (10)
+When descriptors or threads run out, new connections are refused with a log
+line (at most one a second) and accepting pauses, up to 1 s.
+
 manifest  Prints the files.txt of a clean game folder: every file below DIR
           with its MD5. Fails (exit code 1) when the list cannot travel in one
           FileCheck packet (1024 bytes, 255 entries, 255-byte fields).
+make-patch
+          Writes DIR/patches/N.zip with every file of the game folder NEW that
+          is missing in OLD or differs from it byte for byte, and a version.dat
+          holding N. N must be above the newest patch in DIR/patches. Files of
+          OLD missing in NEW are listed as a warning (a patch cannot delete).
+          With --files, the files.txt entries of the patch's files are printed.
 
 Content folder DIR:
   news.txt                       one news line per line (UTF-8)
@@ -91,6 +119,10 @@ int fail(const std::string& message) {
 bool parseOptions(int argc, char** argv, int first, std::map<std::string, std::string>& options, std::string& error) {
     for (int i = first; i < argc; ++i) {
         std::string name = argv[i];
+        if (name == "--files") {
+            options["files"] = "yes";
+            continue;
+        }
         if (name.rfind("--", 0) != 0 || i + 1 >= argc) {
             error = "unexpected argument \"" + name + "\" (see --help)";
             return false;
@@ -100,12 +132,66 @@ bool parseOptions(int argc, char** argv, int first, std::map<std::string, std::s
     return true;
 }
 
-bool parsePort(const std::string& text, int& port) {
+bool parseNumber(const std::string& text, long lowest, long highest, long& value) {
     char* end = nullptr;
-    long value = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || value < 1 || value > 65535) return false;
+    errno = 0;
+    value = std::strtol(text.c_str(), &end, 10);
+    return !text.empty() && *end == '\0' && errno == 0 && value >= lowest && value <= highest;
+}
+
+bool parsePort(const std::string& text, int& port) {
+    long value = 0;
+    if (!parseNumber(text, 1, 65535, value)) return false;
     port = static_cast<int>(value);
     return true;
+}
+
+// Reads the limit options into `tcp` and `http`; an error message, or empty.
+std::string parseLimits(std::map<std::string, std::string>& options, TcpLimits& tcp, HttpLimits& http) {
+    struct Limit {
+        const char* name;
+        long lowest, highest;
+        std::function<void(long)> set;
+    };
+    const Limit limits[] = {
+        {"max-connections", 1, 1000000, [&](long v) { tcp.accept.maxConnections = static_cast<int>(v); }},
+        {"max-per-address", 0, 1000000,
+         [&](long v) { tcp.accept.maxPerAddress = http.accept.maxPerAddress = static_cast<int>(v); }},
+        {"hello-timeout", 1, 3600, [&](long v) { tcp.helloTimeout = std::chrono::seconds(v); }},
+        {"idle-timeout", 1, 30L * 24 * 3600, [&](long v) { tcp.idleTimeout = std::chrono::seconds(v); }},
+        {"http-connections", 1, 1000000, [&](long v) { http.accept.maxConnections = static_cast<int>(v); }},
+        {"http-workers", 1, 10000, [&](long v) { http.workers = static_cast<int>(v); }},
+        {"http-queue", 0, 1000000, [&](long v) { http.queue = static_cast<int>(v); }},
+        {"http-timeout", 1, 3600, [&](long v) { http.timeout = std::chrono::seconds(v); }},
+    };
+    for (const Limit& limit : limits) {
+        if (!options.count(limit.name)) continue;
+        long value = 0;
+        if (!parseNumber(options[limit.name], limit.lowest, limit.highest, value)) {
+            return std::string("bad --") + limit.name + " \"" + options[limit.name] + "\": a whole number from " +
+                   std::to_string(limit.lowest) + " to " + std::to_string(limit.highest);
+        }
+        limit.set(value);
+    }
+    return {};
+}
+
+// Raises the open-file limit as far as allowed and warns when the connection
+// limits need more than that; connections beyond it are refused, not fatal.
+void fitOpenFileLimit(const TcpLimits& tcp, const HttpLimits& http) {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
+    if (limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+        getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    // Each connection holds a socket; each download also an open file; a few dozen for everything else.
+    rlim_t needed = static_cast<rlim_t>(tcp.accept.maxConnections) + http.accept.maxConnections + http.workers + 64;
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < needed) {
+        logLine("open-file limit " + std::to_string(limit.rlim_cur) + " is below the " + std::to_string(needed) +
+                " the connection limits may need; connections beyond it are refused");
+    }
 }
 
 std::string bindAdvice(int code, const std::string& address, int port) {
@@ -130,10 +216,10 @@ std::string bindAdvice(int code, const std::string& address, int port) {
 
 int serve(std::map<std::string, std::string> options) {
     for (const auto& [name, value] : options) {
-        if (name != "root" && name != "address" && name != "scenario" && name != "log" && name != "tcp-port" &&
-            name != "http-port") {
-            return fail("unknown option --" + name + " (see --help)");
-        }
+        static const std::set<std::string> known = {
+            "root", "address", "scenario", "log", "tcp-port", "http-port", "max-connections", "max-per-address",
+            "hello-timeout", "idle-timeout", "http-connections", "http-workers", "http-queue", "http-timeout"};
+        if (!known.count(name)) return fail("unknown option --" + name + " (see --help)");
     }
     if (!options.count("root")) return fail("serve needs --root DIR (see --help)");
     std::string root = options["root"];
@@ -143,6 +229,10 @@ int serve(std::map<std::string, std::string> options) {
     int tcpPort = 9538, httpPort = 80;
     if (options.count("tcp-port") && !parsePort(options["tcp-port"], tcpPort)) return fail("bad --tcp-port");
     if (options.count("http-port") && !parsePort(options["http-port"], httpPort)) return fail("bad --http-port");
+    TcpLimits tcpLimits;
+    HttpLimits httpLimits;
+    std::string badLimit = parseLimits(options, tcpLimits, httpLimits);
+    if (!badLimit.empty()) return fail(badLimit);
 
     ContentFolder content(root);
     FileListResult files = content.fileList();
@@ -169,18 +259,19 @@ int serve(std::map<std::string, std::string> options) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    TcpService tcp(content, scenario);
-    HttpStore http(root);
-    std::string problem;
+    TcpService tcp(content, scenario, tcpLimits);
+    HttpStore http(root, httpLimits);
     int code = 0;
-    if (!tcp.listenOn(address, tcpPort, problem, code)) return fail(bindAdvice(code, address, tcpPort));
-    if (!http.listenOn(address, httpPort, problem, code)) return fail(bindAdvice(code, address, httpPort));
+    if (!tcp.listenOn(address, tcpPort, code)) return fail(bindAdvice(code, address, tcpPort));
+    if (!http.listenOn(address, httpPort, code)) return fail(bindAdvice(code, address, httpPort));
+    fitOpenFileLimit(tcpLimits, httpLimits);
 
     std::vector<std::string> skipped;
     content.patchNumbers(&skipped);
     for (const std::string& name : skipped) logLine("content skipped " + name + ": not a patch number");
 
-    http.start();
+    std::string problem;
+    if (!http.start(problem)) return fail(problem);
     std::thread tcpThread([&tcp] { tcp.run(); });
     logLine("ready tcp " + address + ":" + std::to_string(tcpPort) + " http " + address + ":" +
             std::to_string(httpPort) + (scenario ? " scenario " + options["scenario"] : ""));
@@ -204,6 +295,26 @@ int manifest(std::map<std::string, std::string> options) {
     return 0;
 }
 
+int makePatchCommand(std::map<std::string, std::string> options) {
+    for (const auto& [name, value] : options) {
+        if (name != "from" && name != "to" && name != "number" && name != "root" && name != "files") {
+            return fail("unknown option --" + name + " (see --help)");
+        }
+    }
+    for (const char* needed : {"from", "to", "number", "root"}) {
+        if (!options.count(needed)) return fail("make-patch needs --from OLD --to NEW --number N --root DIR");
+    }
+    PatchResult result = makePatch({options["from"], options["to"], options["number"], options["root"]});
+    if (!result.error.empty()) return fail(result.error);
+    std::cerr << "wrote " << result.archive << ": " << result.added.size() << " added, " << result.changed.size()
+              << " changed, version.dat " << options["number"] << "\n";
+    for (const std::string& name : result.removed) {
+        std::cerr << "warning: removed in the new folder, left in place by the patch: " << name << "\n";
+    }
+    if (options.count("files")) std::cout << formatFileList(result.entries) << std::flush;
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -214,8 +325,9 @@ int main(int argc, char** argv) {
     }
     std::map<std::string, std::string> options;
     std::string error;
-    if (command == "serve" || command == "manifest") {
+    if (command == "serve" || command == "manifest" || command == "make-patch") {
         if (!parseOptions(argc, argv, 2, options, error)) return fail(error);
+        if (command == "make-patch") return makePatchCommand(options);
         return command == "serve" ? serve(options) : manifest(options);
     }
     std::cerr << Usage;

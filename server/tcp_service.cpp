@@ -1,16 +1,16 @@
 // Accepting launchers and the normal conversation with each of them.
 #include "server/tcp_service.h"
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -22,11 +22,9 @@ std::mutex threadsMutex;
 std::condition_variable threadsDone;
 int runningThreads = 0;
 
-std::string describe(const sockaddr_in& address) {
-    char text[INET_ADDRSTRLEN] = "?";
-    inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
-    return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
-}
+// Enough for the conversation's few kilobytes of buffers, with room for
+// sanitizer builds; thousands of launchers then need little memory.
+constexpr size_t ConnectionStackSize = 512 * 1024;
 
 std::string quotedList(const std::string& text) {
     std::string out = "\"";
@@ -34,76 +32,80 @@ std::string quotedList(const std::string& text) {
     return out + "\"";
 }
 
+// Notices a launcher whose machine vanished without closing: a few minutes
+// instead of the idle bound.
+void keepAlive(int socket) {
+    int on = 1, idle = 120, interval = 30, count = 4;
+    setsockopt(socket, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    setsockopt(socket, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    setsockopt(socket, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    setsockopt(socket, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+}
+
 }  // namespace
 
-TcpService::~TcpService() {
-    if (listener_ >= 0) ::close(listener_);
-}
-
-bool TcpService::listenOn(const std::string& address, int port, std::string& error, int& code) {
-    sockaddr_in where{};
-    where.sin_family = AF_INET;
-    where.sin_port = htons(static_cast<uint16_t>(port));
-    if (inet_pton(AF_INET, address.c_str(), &where.sin_addr) != 1) {
-        error = "\"" + address + "\" is not an IPv4 address";
-        code = EINVAL;
-        return false;
-    }
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listener_ < 0) {
-        code = errno;
-        error = std::strerror(code);
-        return false;
-    }
-    int on = 1;
-    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 || ::listen(listener_, 64) != 0) {
-        code = errno;
-        error = std::strerror(code);
-        ::close(listener_);
-        listener_ = -1;
-        return false;
-    }
-    return true;
-}
+struct TcpService::Job {
+    TcpService* service;
+    Accepted accepted;
+    pthread_t thread{};
+};
 
 void TcpService::run() {
-    while (!stopRequested) {
-        pollfd entry{listener_, POLLIN, 0};
-        if (::poll(&entry, 1, 100) <= 0) continue;
-        sockaddr_in peer{};
-        socklen_t size = sizeof peer;
-        int socket = ::accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC);
-        if (socket < 0) continue;
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setstacksize(&attributes, ConnectionStackSize);
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    for (;;) {
+        Accepted accepted = acceptor_.next();
+        if (accepted.socket < 0) break;
         // Small packets leave at once instead of waiting to be merged with the next one.
         int on = 1;
-        setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        setsockopt(accepted.socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        keepAlive(accepted.socket);
         {
             std::lock_guard<std::mutex> lock(threadsMutex);
             ++runningThreads;
         }
-        std::thread(&TcpService::serve, this, socket, describe(peer)).detach();
+        auto* job = new Job{this, accepted};
+        int code = pthread_create(&job->thread, &attributes, &TcpService::serveJob, job);
+        if (code != 0) {
+            delete job;
+            {
+                std::lock_guard<std::mutex> lock(threadsMutex);
+                --runningThreads;
+            }
+            acceptor_.refuse(accepted, std::string("cannot start a thread (") + std::strerror(code) + ")");
+        }
     }
+    pthread_attr_destroy(&attributes);
     std::unique_lock<std::mutex> lock(threadsMutex);
     threadsDone.wait(lock, [] { return runningThreads == 0; });
 }
 
-void TcpService::serve(int socket, const std::string& peer) {
+void* TcpService::serveJob(void* argument) {
+    std::unique_ptr<Job> job(static_cast<Job*>(argument));
+    job->service->serve(job->accepted);
+    return nullptr;
+}
+
+void TcpService::serve(const Accepted& accepted) {
     {
-        Connection connection(socket, peer);
+        Connection connection(accepted.socket, accepted.peer);
+        connection.setIdleTimeout(limits_.idleTimeout);
         connection.log("connected");
         if (scenario_) {
             runScenario(*scenario_, connection, content_);
         } else {
-            runConversation(connection, content_);
+            runConversation(connection, content_, limits_.helloTimeout);
         }
     }
+    acceptor_.release(accepted);
     std::lock_guard<std::mutex> lock(threadsMutex);
     if (--runningThreads == 0) threadsDone.notify_all();
 }
 
-void runConversation(Connection& connection, const ContentFolder& content) {
-    Bytes bytes = connection.readGreeting(std::chrono::seconds(10));
+void runConversation(Connection& connection, const ContentFolder& content, std::chrono::milliseconds helloTimeout) {
+    Bytes bytes = connection.readGreeting(helloTimeout);
     Greeting greeting = parseGreeting(bytes);
     if (!greeting.valid) {
         if (!stopRequested) connection.log("bad greeting: " + greeting.problem + "; closing");
@@ -145,8 +147,11 @@ void runConversation(Connection& connection, const ContentFolder& content) {
             }
             break;
         case Connection::Event::Other:
-            connection.log("received " + std::to_string(other.size()) + " bytes: " + toHex(other));
+            connection.logReceived(other);
             break;
+        case Connection::Event::Idle:
+            connection.log("idle for " + std::to_string(connection.idleTimeout().count()) + " s; closing");
+            return;
         case Connection::Event::Closed:
             connection.log("closed by launcher");
             return;

@@ -252,3 +252,64 @@ def test_manifest_round_trips_and_refuses_oversized_lists(server_binary, tmp_pat
 
     result = run_server(server_binary, "manifest", "--game", str(tmp_path / "absent"))
     assert result.returncode == 1 and "is not a folder" in result.stderr
+
+
+def test_make_patch_turns_old_folder_into_new(server_binary, tmp_path):
+    import filecmp
+    import os
+    import random
+    import zipfile
+    rng = random.Random(16)
+    old, new, root = tmp_path / "old", tmp_path / "new", tmp_path / "store"
+    for n in range(300):
+        data = rng.randbytes(rng.randrange(0, 3000))
+        for folder in (old, new):
+            path = folder / f"data/d{n % 7}/f{n}.bin"
+            path.parent.mkdir(parents=True, exist_ok=True)
+            path.write_bytes(data)
+    changed = {f"data/d{n % 7}/f{n}.bin" for n in range(0, 300, 9)}
+    for name in changed:  # same size, one byte differs: only a byte comparison sees it
+        data = bytearray((new / name).read_bytes() or b"\0")
+        data[-1] ^= 1
+        (new / name).write_bytes(bytes(data))
+    added = {"maps/new map.dat", "Conquer.exe"}
+    for name in added:
+        (new / name).parent.mkdir(parents=True, exist_ok=True)
+        (new / name).write_bytes(rng.randbytes(500))
+    removed = {"data/d1/f1.bin", "data/d2/f2.bin"}
+    for name in removed:
+        (new / name).unlink()
+    (new / "version.dat").write_text("1004")
+    (root / "patches").mkdir(parents=True)
+    (root / "patches" / "1003.zip").write_bytes(b"")
+
+    def make(number, *extra):
+        return run_server(server_binary, "make-patch", "--from", str(old), "--to", str(new), "--number", number,
+                          "--root", str(root), *extra)
+
+    for number in ("1003", "999", "01004", "x"):
+        result = make(number)
+        assert result.returncode == 1 and os.listdir(root / "patches") == ["1003.zip"], number
+    assert "not above the newest patch 1003" in make("1003").stderr
+
+    result = make("1004", "--files")
+    assert result.returncode == 0, result.stderr
+    for name in removed:
+        assert f"warning: removed in the new folder, left in place by the patch: {name}" in result.stderr
+    carried = (changed - removed) | added
+    entries = [line.split("\t") for line in result.stdout.splitlines()]
+    assert sorted(e[0] for e in entries) == sorted(carried)
+    assert all(e[1] == e[0] and e[2] == md5_of(new / e[0]) for e in entries)
+    with zipfile.ZipFile(root / "patches" / "1004.zip") as archive:
+        assert sorted(archive.namelist()) == sorted(carried | {"version.dat"})
+        assert archive.read("version.dat") == b"1004"
+        archive.extractall(old)
+    # Unpacked over the old folder: the new folder byte for byte, plus the removed files.
+    for name in removed:
+        (old / name).unlink()
+    comparison = filecmp.dircmp(old, new)
+    def differences(c):
+        found = c.left_only + c.right_only + c.diff_files + c.funny_files
+        return found + [x for sub in c.subdirs.values() for x in differences(sub)]
+    assert differences(comparison) == []
+    assert all(filecmp.cmp(old / n, new / n, shallow=False) for n in carried)
