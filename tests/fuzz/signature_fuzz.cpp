@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ms::Signature signature;
     if (ms::parseSignature(text, signature)) {
         check(size <= ms::kMaximumSignatureFileSize);
-        std::uint8_t signatureBytes[2 + 8 + 64] = {'E', signature.algorithm == ms::Algorithm::Legacy ? 'd' : 'D'};
+        std::uint8_t signatureBytes[2 + 8 + 64] = {'E', std::uint8_t(signature.algorithm == ms::Algorithm::Legacy ? 'd' : 'D')};
         for (std::size_t i = 0; i < 8; ++i) signatureBytes[2 + i] = signature.keyId[i];
         for (std::size_t i = 0; i < 64; ++i) signatureBytes[10 + i] = signature.signature[i];
         // Rebuild everything after the untrusted comment and compare byte for byte.
