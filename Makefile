@@ -42,7 +42,7 @@ sanitize: setup
 
 # libFuzzer targets: a short run of each in `make test`, ten minutes each in fuzz-long.
 # fuzz-long prints each target's executions; its whole output stays in build/fuzz/fuzz-long.log.
-FUZZ_TARGETS = packet_fuzz ini_fuzz archive_name_fuzz
+FUZZ_TARGETS = packet_fuzz ini_fuzz archive_name_fuzz signature_fuzz
 fuzz: setup
 	@cmake --preset fuzz -DSTARFELL_FUZZ_SECONDS=30 >/dev/null && cmake --build --preset fuzz --target $(FUZZ_TARGETS)
 	$(CTEST) --test-dir build/fuzz -L fuzz --output-on-failure

@@ -1,5 +1,6 @@
 # Dependencies: Dear ImGui and miniz from their Debian source packages for both
-# targets; libpng and GoogleTest built from source for Windows, Debian's for Linux.
+# targets; libpng and GoogleTest built from source for Windows, Debian's for Linux;
+# libsodium built by scripts/setup.sh for Windows, Debian's for Linux.
 set(TP "${STARFELL_THIRD_PARTY}")
 
 add_library(imgui STATIC
@@ -32,8 +33,19 @@ if(WIN32)
   # ui/dwm_imports_win32.cpp.
   target_sources(imgui PRIVATE ${TP}/imgui/backends/imgui_impl_win32.cpp ${CMAKE_SOURCE_DIR}/ui/dwm_imports_win32.cpp)
   target_include_directories(imgui PRIVATE ${CMAKE_SOURCE_DIR})
+  set(SODIUM_PREFIX "${TP}/libsodium-i686")
+  if(NOT EXISTS "${SODIUM_PREFIX}/lib/libsodium.a")
+    message(FATAL_ERROR "libsodium for Windows is missing: run scripts/setup.sh (or make test)")
+  endif()
+  add_library(sodium STATIC IMPORTED)
+  set_target_properties(sodium PROPERTIES
+    IMPORTED_LOCATION "${SODIUM_PREFIX}/lib/libsodium.a"
+    INTERFACE_INCLUDE_DIRECTORIES "${SODIUM_PREFIX}/include"
+    INTERFACE_COMPILE_DEFINITIONS SODIUM_STATIC=1
+    INTERFACE_LINK_LIBRARIES advapi32)  # its random source (RtlGenRandom)
+
   target_link_libraries(starfell_platform_libs INTERFACE
-    imgui miniz PNG::PNG ws2_32 advapi32 psapi shlwapi ole32 uuid)
+    imgui miniz PNG::PNG sodium ws2_32 advapi32 psapi shlwapi ole32 uuid)
 
   # Static run-time: the launcher is one file with no DLLs of its own.
   add_link_options(-static -static-libgcc -static-libstdc++)
@@ -51,8 +63,9 @@ else()
   find_package(PNG REQUIRED)
   find_package(Threads REQUIRED)
   find_package(GTest REQUIRED)
+  pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
   target_sources(imgui PRIVATE ${TP}/imgui/backends/imgui_impl_sdl.cpp ${TP}/imgui/backends/imgui_impl_opengl3.cpp)
   target_link_libraries(imgui PUBLIC SDL2::SDL2 OpenGL::GL ${CMAKE_DL_LIBS})
   target_link_libraries(starfell_platform_libs INTERFACE
-    imgui miniz PNG::PNG CURL::libcurl OpenSSL::Crypto Threads::Threads)
+    imgui miniz PNG::PNG CURL::libcurl OpenSSL::Crypto PkgConfig::SODIUM Threads::Threads)
 endif()

@@ -17,8 +17,10 @@ struct LauncherConfig {
 };
 
 // Builds the configuration from the values chosen at configure time, each
-// overridden by the environment variable of the same name when it is set and
-// not empty. `lookup` stands in for getenv so tests can feed their own values.
+// overridden by the environment variable of the same name when it is set, not
+// empty and cannot start a program: an IPv4 address for the server, an http://
+// or https:// address for the web addresses; any other value is ignored with a
+// diagnostic line. `lookup` stands in for getenv so tests can feed their own values.
 LauncherConfig makeLauncherConfig(const std::function<const char*(const char*)>& lookup);
 
 // The process-wide configuration, made once on first use from the real environment.

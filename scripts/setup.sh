@@ -21,6 +21,7 @@ DEB_PACKAGES=(
   wine wine32:i386 libgl1-mesa-dri libgl1-mesa-dri:i386 libgl1:i386 libglx-mesa0:i386
   python3-pytest fonts-liberation2 clang-14 libclang-rt-14-dev
   dpkg-dev curl ca-certificates lintian systemd
+  libsodium-dev minisign autoconf automake libtool
 )
 
 # Pinned digests of every file fetched from a registry.
@@ -28,6 +29,7 @@ declare -A SHA256=(
   [imgui_1.86+ds.orig.tar.xz]=0dace0e8e57d298eb6e93af12dc19420cb96330832f6495c733b90aeeef11f64
   [r-cran-zip_2.2.2.orig.tar.gz]=e16cde23bb283efbe9b6bce19575c716c371d09033b42514471ccb444c0a8ea4
   [libpng1.6_1.6.39.orig.tar.gz]=a00e9d2f2f664186e4202db9299397f851aea71b36a35e74910b8820e380d441
+  [libsodium_1.0.18.orig.tar.gz]=d59323c6b712a1519a5daf710b68f5e7fde57040845ffec53850911f10a5d4f4
   [fortawesome-fontawesome-free-5.15.3.tgz]=14ad218f2147a8e88619df88a8a0be6dde7c2065ab7f42c41576ad220d49e7fa
   [font-awesome-4.7.0.tgz]=92042b715919e17499ded134884b0318fd88041efac9b0f3204069df52222a61
 )
@@ -124,15 +126,42 @@ unpack_third_party() {
   [ "$(stat -c %s "$THIRD/fonts/fontawesome-webfont.ttf")" = 165548 ] || { echo "fontawesome-webfont.ttf has the wrong size" >&2; exit 1; }
 }
 
+# libsodium for the Windows launcher: a static i686 library under
+# third_party/libsodium-i686 (Linux links Debian's libsodium-dev). The library
+# is only rebuilt when its tarball changes, so a second run costs nothing.
+build_libsodium_windows() {
+  local tarball="$DL/libsodium_1.0.18.orig.tar.gz"
+  local prefix="$THIRD/libsodium-i686"
+  local stamp; stamp="$prefix/.built-from-$(sha256sum "$tarball" | cut -c1-16)"
+  [ -f "$stamp" ] && [ -f "$prefix/lib/libsodium.a" ] && return
+  log "building libsodium for Windows (i686, static; about a minute)"
+  local work; work="$(mktemp -d)"
+  tar -xzf "$tarball" -C "$work" --strip-components=1
+  rm -rf "$prefix"
+  # The tarball is the upstream git tree: autoreconf makes its configure script
+  # (not autogen.sh, which would fetch config.guess from the network).
+  # --enable-minimal keeps what signature checks need (Ed25519, BLAKE2b) and
+  # skips the rest; the posix compiler matches the launcher's toolchain.
+  local buildlog="$THIRD/libsodium-build.log"
+  (cd "$work" && autoreconf -fi && ./configure --host=i686-w64-mingw32 CC=i686-w64-mingw32-gcc-posix \
+      --prefix="$prefix" --disable-shared --enable-static --enable-minimal --disable-pie CFLAGS="-O2" \
+      && make -j"$(nproc)" && make install) >"$buildlog" 2>&1 || true
+  rm -rf "$work"
+  [ -f "$prefix/lib/libsodium.a" ] || { echo "libsodium build failed: see $buildlog" >&2; exit 1; }
+  touch "$stamp"
+}
+
 main() {
   install_packages
   mkdir -p "$DL"
   fetch_source_package imgui imgui_1.86+ds.orig.tar.xz
   fetch_source_package r-cran-zip r-cran-zip_2.2.2.orig.tar.gz
   fetch_source_package libpng1.6 libpng1.6_1.6.39.orig.tar.gz
+  fetch_source_package libsodium libsodium_1.0.18.orig.tar.gz
   fetch_npm @fortawesome/fontawesome-free@5.15.3 fortawesome-fontawesome-free-5.15.3.tgz
   fetch_npm font-awesome@4.7.0 font-awesome-4.7.0.tgz
   unpack_third_party
+  build_libsodium_windows
   touch "$STAMP"
   log "ready"
 }

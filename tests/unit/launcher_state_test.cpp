@@ -6,6 +6,7 @@
 
 #include "core/launcher_config.h"
 #include "core/launcher_state.h"
+#include "test_support.h"
 
 namespace starfell {
 namespace {
@@ -115,6 +116,40 @@ TEST(LauncherConfig, EnvironmentOverridesAndDerivedPatchBase) {
     EXPECT_EQ(custom.WebsiteUrl, "http://127.0.0.7/site/");
     EXPECT_EQ(custom.ChatUrl, defaults.ChatUrl);
     EXPECT_EQ(custom.CommunityUrl, defaults.CommunityUrl);
+}
+
+// Only values that cannot start a program replace the built-in ones: a host
+// name, a file path or another URL scheme is ignored, and said so.
+TEST(LauncherConfig, EnvironmentValuesThatCouldStartAProgramAreIgnored) {
+    const auto defaults = makeLauncherConfig([](const char*) -> const char* { return nullptr; });
+    const char* badAddresses[] = {"evil.example", "127.0.0.1:80", "1.2.3", "1.2.3.4.5", "256.1.1.1", "01.2.3.4",
+                                  "1.2.3.4 ", "-1.2.3.4", "1..3.4"};
+    const char* badUrls[] = {"file:///C:/Windows/System32/calc.exe", "C:\\game\\Conquer.exe", "/usr/bin/xterm",
+                             "javascript:alert(1)", "HTTP//x", "http://a b/", "https://x/\n--", "ftp://x/"};
+    for (const char* address : badAddresses) {
+        test::CapturedDiagnostics diagnostics;
+        const auto config = makeLauncherConfig([&](const char* name) -> const char* {
+            return std::string(name) == "STARFELL_SERVER_ADDRESS" ? address : nullptr;
+        });
+        EXPECT_EQ(config.ServerAddress, defaults.ServerAddress) << address;
+        EXPECT_EQ(config.PatchBaseUrl, defaults.PatchBaseUrl) << address;
+        EXPECT_NE(diagnostics.text().find("Ignored STARFELL_SERVER_ADDRESS from the environment"), std::string::npos);
+    }
+    for (const char* url : badUrls) {
+        test::CapturedDiagnostics diagnostics;
+        const auto config = makeLauncherConfig([&](const char* name) -> const char* {
+            return std::string(name) == "STARFELL_SERVER_ADDRESS" ? nullptr : url;
+        });
+        EXPECT_EQ(config.WebsiteUrl, defaults.WebsiteUrl) << url;
+        EXPECT_EQ(config.CommunityUrl, defaults.CommunityUrl) << url;
+        EXPECT_EQ(config.ChatUrl, defaults.ChatUrl) << url;
+        EXPECT_NE(diagnostics.text().find("Ignored STARFELL_CHAT_URL from the environment"), std::string::npos);
+    }
+    const auto good = makeLauncherConfig([](const char* name) -> const char* {
+        return std::string(name) == "STARFELL_SERVER_ADDRESS" ? "255.0.10.1" : "https://play.example.org/x?y=1";
+    });
+    EXPECT_EQ(good.ServerAddress, "255.0.10.1");
+    EXPECT_EQ(good.ChatUrl, "https://play.example.org/x?y=1");
 }
 
 }  // namespace

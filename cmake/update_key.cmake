@@ -1,0 +1,87 @@
+# The update key the launcher trusts (STARFELL_UPDATE_PUBLIC_KEY): checked at
+# configure time, and named by key ID so that every configure run says which
+# key a build folder trusts. The test key and no key are both said loudly.
+set(STARFELL_UPDATE_PUBLIC_KEY "" CACHE STRING
+    "minisign public key the launcher trusts for updates: the base64 key line of the .pub file")
+
+# Decodes the 42-byte key line into a list of byte values.
+function(starfell_decode_key_line line out_bytes)
+  set(alphabet "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/")
+  string(LENGTH "${line}" length)
+  if(NOT length EQUAL 56)
+    set(${out_bytes} "" PARENT_SCOPE)
+    return()
+  endif()
+  set(bytes "")
+  set(bits 0)
+  set(count 0)
+  math(EXPR last "${length} - 1")
+  foreach(i RANGE ${last})
+    string(SUBSTRING "${line}" ${i} 1 c)
+    string(FIND "${alphabet}" "${c}" value)
+    if(value LESS 0)
+      set(${out_bytes} "" PARENT_SCOPE)
+      return()
+    endif()
+    math(EXPR bits "((${bits} << 6) | ${value}) & 0xFFFFFF")
+    math(EXPR count "${count} + 6")
+    if(count GREATER_EQUAL 8)
+      math(EXPR count "${count} - 8")
+      math(EXPR byte "(${bits} >> ${count}) & 0xFF")
+      list(APPEND bytes ${byte})
+    endif()
+  endforeach()
+  set(${out_bytes} "${bytes}" PARENT_SCOPE)
+endfunction()
+
+# The key ID as minisign prints it: the 8 bytes after "Ed", little-endian, in
+# upper-case hexadecimal without leading zeros.
+function(starfell_key_id line out_id)
+  starfell_decode_key_line("${line}" bytes)
+  list(LENGTH bytes n)
+  if(NOT n EQUAL 42)
+    set(${out_id} "" PARENT_SCOPE)
+    return()
+  endif()
+  list(GET bytes 0 e)
+  list(GET bytes 1 d)
+  if(NOT e EQUAL 69 OR NOT d EQUAL 100)  # "Ed"
+    set(${out_id} "" PARENT_SCOPE)
+    return()
+  endif()
+  set(id "")
+  foreach(i RANGE 9 2 -1)
+    list(GET bytes ${i} byte)
+    math(EXPR byte "${byte}" OUTPUT_FORMAT HEXADECIMAL)
+    string(SUBSTRING "${byte}" 2 -1 hex)
+    string(LENGTH "${hex}" hex_length)
+    if(hex_length EQUAL 1)
+      set(hex "0${hex}")
+    endif()
+    string(APPEND id "${hex}")
+  endforeach()
+  string(TOUPPER "${id}" id)
+  string(REGEX REPLACE "^0+(.)" "\\1" id "${id}")
+  set(${out_id} "${id}" PARENT_SCOPE)
+endfunction()
+
+string(STRIP "${STARFELL_UPDATE_PUBLIC_KEY}" STARFELL_UPDATE_PUBLIC_KEY_LINE)
+file(STRINGS "${CMAKE_SOURCE_DIR}/tests/keys/test.pub" test_key_lines REGEX "^RW")
+if(STARFELL_UPDATE_PUBLIC_KEY_LINE STREQUAL "")
+  message(WARNING "STARFELL_UPDATE_PUBLIC_KEY is empty: this launcher will install patches, repairs and new "
+    "builds WITHOUT checking any signature. Build with your key line: "
+    "-DSTARFELL_UPDATE_PUBLIC_KEY=<second line of your minisign .pub file> (docs/operators.md).")
+else()
+  starfell_key_id("${STARFELL_UPDATE_PUBLIC_KEY_LINE}" update_key_id)
+  if(update_key_id STREQUAL "")
+    message(FATAL_ERROR "STARFELL_UPDATE_PUBLIC_KEY is not a minisign public key line: "
+      "'${STARFELL_UPDATE_PUBLIC_KEY_LINE}' (expected the 56-character line that starts with RW).")
+  endif()
+  if(STARFELL_UPDATE_PUBLIC_KEY_LINE STREQUAL test_key_lines)
+    message(WARNING "This launcher trusts the TEST update key ${update_key_id} (tests/keys/test.pub), whose "
+      "secret half is published with the sources: anyone can sign updates for it. For tests and the demo only; "
+      "never give this build to players.")
+  else()
+    message(STATUS "Update key: this launcher trusts minisign key ${update_key_id}")
+  endif()
+endif()
