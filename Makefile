@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 CTEST = ctest -j$(JOBS)
 
-.PHONY: all setup build build-linux build-windows test test-linux test-windows sanitize fuzz fuzz-long clean package
+.PHONY: layers all setup build build-linux build-windows test test-linux test-windows sanitize fuzz fuzz-long clean package
 
 all: build
 
@@ -53,7 +53,10 @@ fuzz-long: setup
 	  grep -E "^[0-9]+: (stat::number_of_executed|Done|==[0-9]+==ERROR)|Test +#|tests passed" build/fuzz/fuzz-long.log; \
 	  echo "whole log: build/fuzz/fuzz-long.log"; exit $$status
 
-test: test-linux test-windows sanitize fuzz
+layers:
+	@python3 scripts/check-layers
+
+test: layers test-linux test-windows sanitize fuzz
 
 clean:
 	rm -rf build

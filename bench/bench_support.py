@@ -11,7 +11,7 @@ WORK = ROOT / "build" / "bench"
 
 
 def build_driver():
-    """Builds tools/update_bench with the linux-release preset; returns its path."""
+    """Builds bench/update_bench with the linux-release preset; returns its path."""
     subprocess.run(["cmake", "--preset", "linux-release", "-B", str(BUILD)], cwd=ROOT, check=True,
                    stdout=subprocess.DEVNULL)
     subprocess.run(["cmake", "--build", str(BUILD), "-j2", "--target", "update_bench"], cwd=ROOT, check=True,

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include "base/text_utils.h"
 #include "integrity/file_md5.h"
-#include "update/text_utils.h"
 
 int main(int argc, char** argv) {
     int failures = 0;

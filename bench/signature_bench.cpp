@@ -5,8 +5,8 @@
 #include <sstream>
 #include <string>
 
+#include "base/text_utils.h"
 #include "update/signature.h"
-#include "update/text_utils.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <atomic>
 #include <mutex>
 
+#include "base/diagnostics.h"
 #include "core/packet.h"
 #include "core/server_connection.h"
-#include "update/diagnostics.h"
 
 namespace starfell {
 

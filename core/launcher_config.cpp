@@ -4,8 +4,8 @@
 
 #include <cstdlib>
 
+#include "base/diagnostics.h"
 #include "build_config.h"
-#include "update/diagnostics.h"
 
 namespace starfell {
 

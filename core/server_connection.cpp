@@ -6,21 +6,18 @@
 #include <system_error>
 #include <thread>
 
+#include "base/diagnostics.h"
+#include "base/process_end.h"
+#include "base/socket_platform.h"
 #include "core/launcher_config.h"
 #include "core/packet.h"
-#include "core/socket_platform.h"
-#include "integrity/verify_files.h"
-#include "update/diagnostics.h"
-#include "update/patches.h"
-#include "update/process_end.h"
-#include "update/self_update.h"
 
 namespace starfell {
 
 namespace {
 
 std::atomic<SendFunction> sendFunction{&net::sendOnce};
-std::atomic<const PacketHandlers*> packetHandlers{nullptr};  // null: launcherHandlers()
+std::atomic<const PacketHandlers*> packetHandlers{nullptr};  // null: packets are dropped
 std::atomic<int> packetThreads{0};
 std::atomic<bool> dropping{false};  // reported once per run of dropped blocks
 
@@ -30,15 +27,7 @@ void dropPacket(const std::string& reason) {
 
 void sleepFor(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
-void newsHandler(const std::string& packet) { parseNews(packet, launcherState); }
-
 }  // namespace
-
-const PacketHandlers& launcherHandlers() {
-    static const PacketHandlers handlers{&checkLauncherBuild, &newsHandler, &applyPatchList, &verifyGameFiles,
-                                         &sendPatchDone};
-    return handlers;
-}
 
 void setPacketHandlers(const PacketHandlers& handlers) { packetHandlers.store(&handlers); }
 
@@ -127,7 +116,7 @@ void closeAndExit() {
 
 void dispatchPacket(std::string packet) {
     const PacketHandlers* handlers = packetHandlers.load();
-    dispatchPacket(packet, handlers ? *handlers : launcherHandlers(), launcherState);
+    if (handlers) dispatchPacket(packet, *handlers, launcherState);
 }
 
 }  // namespace starfell

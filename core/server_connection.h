@@ -8,8 +8,8 @@
 
 namespace starfell {
 
-// What the dispatch calls for each packet type. Start-up uses the launcher's
-// real handlers; tests and the fuzzer pass their own.
+// What the dispatch calls for each packet type. Start-up hands over the
+// launcher's real handlers; tests and the fuzzer pass their own.
 struct PacketHandlers {
     void (*helloAnswer)(const std::string& packet);
     void (*news)(const std::string& packet);
@@ -18,12 +18,8 @@ struct PacketHandlers {
     void (*patchDone)();  // after the patch-list handler has returned
 };
 
-// The launcher's own handlers: self-update check, news, patches, verification.
-const PacketHandlers& launcherHandlers();
-
-// The handlers the receive loop's packet threads use: the launcher's own
-// unless replaced here (tests point the real handlers at their own folders).
-// `handlers` must outlive every packet thread.
+// The handlers the receive loop's packet threads use; until some are set,
+// received packets are dropped. `handlers` must outlive every packet thread.
 void setPacketHandlers(const PacketHandlers& handlers);
 
 // Connects launcherState.serverSocket to the configured server, sends the

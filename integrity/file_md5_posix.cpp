@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "base/text_utils.h"
 #include "integrity/file_md5.h"
-#include "update/text_utils.h"
 
 namespace starfell {
 

@@ -6,16 +6,16 @@
 #include <algorithm>
 #include <mutex>
 
+#include "base/diagnostics.h"
+#include "base/file_platform.h"
+#include "base/file_utils.h"
+#include "base/text_utils.h"
 #include "core/launcher_config.h"
 #include "core/launcher_state.h"
 #include "core/packet.h"
 #include "integrity/file_md5.h"
-#include "update/diagnostics.h"
 #include "update/download.h"
-#include "update/file_platform.h"
-#include "update/file_utils.h"
 #include "update/game_guard.h"
-#include "update/text_utils.h"
 
 namespace starfell {
 

@@ -1,8 +1,8 @@
 // The client counter's rules and the start sequence shared by both platforms.
 #include "screen/game_launch.h"
 
-#include "core/message_box.h"
-#include "update/process_end.h"
+#include "base/message_box.h"
+#include "base/process_end.h"
 
 namespace starfell {
 

@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/diagnostics.h"
+#include "base/file_utils.h"
 #include "screen/game_launch.h"
-#include "update/diagnostics.h"
-#include "update/file_utils.h"
 
 namespace starfell {
 namespace {

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "update/spawn_posix.h"
+#include "base/spawn_posix.h"
 
 namespace starfell {
 

@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <limits>
 
+#include "base/file_platform.h"
+#include "base/file_utils.h"
+#include "base/text_utils.h"
 #include "screen/profile.h"
-#include "update/file_platform.h"
-#include "update/file_utils.h"
-#include "update/text_utils.h"
 
 namespace starfell {
 

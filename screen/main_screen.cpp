@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "base/process_end.h"
 #include "core/launcher_config.h"
 #include "imgui.h"
 #include "screen/animated_button.h"
@@ -18,7 +19,6 @@
 #include "ui/window.h"
 #include "ui/window_layout.h"
 #include "update/download.h"
-#include "update/process_end.h"
 
 namespace starfell {
 namespace {

@@ -4,9 +4,9 @@
 
 #include <thread>
 
+#include "base/diagnostics.h"
+#include "base/spawn_posix.h"
 #include "screen/main_screen.h"
-#include "update/diagnostics.h"
-#include "update/spawn_posix.h"
 
 namespace starfell {
 

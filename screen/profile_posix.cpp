@@ -6,10 +6,10 @@
 
 #include <cstdio>
 
+#include "base/diagnostics.h"
+#include "base/file_platform.h"
+#include "base/text_utils.h"
 #include "screen/profile.h"
-#include "update/diagnostics.h"
-#include "update/file_platform.h"
-#include "update/text_utils.h"
 
 namespace starfell {
 

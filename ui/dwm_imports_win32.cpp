@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <dwmapi.h>
 
-#include "core/system_libraries_win32.h"
+#include "base/system_libraries_win32.h"
 
 namespace {
 

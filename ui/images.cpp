@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "update/diagnostics.h"
+#include "base/diagnostics.h"
 
 namespace starfell {
 

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/diagnostics.h"
+#include "base/file_platform.h"
 #include "resources/embedded.h"
-#include "update/diagnostics.h"
-#include "update/file_platform.h"
 
 namespace starfell {
 namespace {

@@ -8,13 +8,9 @@ namespace starfell {
 // exit code 1 when the device cannot be created; otherwise returns true.
 bool createLauncherWindow();
 
-// Body of the UI thread: one frame per pass, 10 ms sleep. Prepares the game
-// settings once, then draws the main screen every frame.
-void runFrameLoop();
-
-// The same loop with other content: `prepare` runs once before the first frame
-// (may be null), `drawFrame` once per frame between the GUI's new frame and its
-// rendering. Used by runFrameLoop and by test programs.
+// Body of the UI thread: one frame per pass, 10 ms sleep. `prepare` runs once
+// before the first frame (may be null), `drawFrame` once per frame between the
+// GUI's new frame and its rendering.
 void runFrameLoopWith(void (*drawFrame)(), void (*prepare)());
 
 // Any thread: asks for the launcher window to be minimised; the result is not used.

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "base/diagnostics.h"
+#include "base/process_end.h"
 #include "core/launcher_config.h"
 #include "imgui.h"
 #include "imgui_impl_opengl3.h"
@@ -23,8 +25,6 @@
 #include "ui/theme.h"
 #include "ui/window.h"
 #include "ui/window_layout.h"
-#include "update/diagnostics.h"
-#include "update/process_end.h"
 
 namespace starfell {
 namespace {

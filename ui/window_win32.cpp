@@ -7,20 +7,20 @@
 #include <mutex>
 #include <vector>
 
+#include "base/process_end.h"
+#include "base/system_libraries_win32.h"
 #include "core/launcher_config.h"
-#include "core/system_libraries_win32.h"
 #include "imgui.h"
 #include "imgui_impl_win32.h"
 #include "resources/embedded.h"
 #include "ui/device_win32.h"
-#include "ui/imgui_impl_dx8.h"
 #include "ui/images.h"
+#include "ui/imgui_impl_dx8.h"
 #include "ui/input_replay.h"
 #include "ui/locked_queue.h"
 #include "ui/theme.h"
 #include "ui/window.h"
 #include "ui/window_layout.h"
-#include "update/process_end.h"
 
 extern IMGUI_IMPL_API LRESULT ImGui_ImplWin32_WndProcHandler(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
 

@@ -5,8 +5,8 @@
 
 #include <cerrno>
 
+#include "base/file_platform.h"
 #include "update/archive_files.h"
-#include "update/file_platform.h"
 
 namespace starfell::archive_files {
 

@@ -3,9 +3,9 @@
 
 #include <cstdio>
 
+#include "base/file_platform.h"
+#include "base/text_utils.h"
 #include "update/archive_files.h"
-#include "update/file_platform.h"
-#include "update/text_utils.h"
 
 namespace starfell::archive_files {
 

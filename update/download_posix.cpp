@@ -12,10 +12,10 @@
 #include <mutex>
 #include <vector>
 
-#include "update/diagnostics.h"
+#include "base/diagnostics.h"
+#include "base/file_utils.h"
+#include "base/text_utils.h"
 #include "update/download.h"
-#include "update/file_utils.h"
-#include "update/text_utils.h"
 
 namespace starfell {
 

@@ -4,11 +4,11 @@
 #include <urlmon.h>
 #include <wininet.h>
 
-#include "core/system_libraries_win32.h"
-#include "update/diagnostics.h"
+#include "base/diagnostics.h"
+#include "base/file_utils.h"
+#include "base/system_libraries_win32.h"
+#include "base/text_utils.h"
 #include "update/download.h"
-#include "update/file_utils.h"
-#include "update/text_utils.h"
 
 namespace starfell {
 

@@ -2,9 +2,9 @@
 // to download or skip.
 #include "update/game_guard.h"
 
-#include "core/message_box.h"
-#include "update/diagnostics.h"
-#include "update/file_platform.h"
+#include "base/diagnostics.h"
+#include "base/file_platform.h"
+#include "base/message_box.h"
 
 namespace starfell {
 

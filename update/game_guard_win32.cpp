@@ -3,8 +3,8 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include "base/text_utils.h"
 #include "update/game_guard.h"
-#include "update/text_utils.h"
 
 namespace starfell {
 

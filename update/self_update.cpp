@@ -4,15 +4,15 @@
 
 #include <mutex>
 
+#include "base/diagnostics.h"
+#include "base/file_platform.h"
+#include "base/file_utils.h"
+#include "base/process_end.h"
+#include "base/text_utils.h"
 #include "core/launcher_config.h"
 #include "core/launcher_state.h"
 #include "core/packet.h"
-#include "update/diagnostics.h"
-#include "update/file_platform.h"
-#include "update/file_utils.h"
-#include "update/process_end.h"
 #include "update/self_update_platform.h"
-#include "update/text_utils.h"
 
 namespace starfell {
 

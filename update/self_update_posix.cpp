@@ -10,10 +10,10 @@
 #include <cstring>
 #include <iostream>
 
+#include "base/spawn_posix.h"
+#include "base/text_utils.h"
 #include "update/self_update.h"
 #include "update/self_update_platform.h"
-#include "update/spawn_posix.h"
-#include "update/text_utils.h"
 
 namespace starfell {
 

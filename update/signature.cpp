@@ -9,10 +9,10 @@
 #include <mutex>
 #include <vector>
 
+#include "base/diagnostics.h"
+#include "base/text_utils.h"
 #include "build_config.h"
 #include "update/archive_files.h"
-#include "update/diagnostics.h"
-#include "update/text_utils.h"
 
 namespace starfell {
 

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <limits>
 
-#include "update/file_platform.h"
-#include "update/file_utils.h"
+#include "base/file_platform.h"
+#include "base/file_utils.h"
 
 namespace starfell {
 

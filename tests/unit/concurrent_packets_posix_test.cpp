@@ -16,10 +16,11 @@
 #include <mutex>
 #include <thread>
 
+#include "app/packet_handlers.h"
+#include "base/socket_platform.h"
 #include "core/launcher_state.h"
 #include "core/packet.h"
 #include "core/server_connection.h"
-#include "core/socket_platform.h"
 #include "integrity/file_md5.h"
 #include "integrity/verify_files.h"
 #include "loopback_store_posix.h"

@@ -12,10 +12,10 @@
 #include <filesystem>
 #include <thread>
 
+#include "base/file_platform.h"
+#include "base/text_utils.h"
 #include "test_support.h"
 #include "update/download.h"
-#include "update/file_platform.h"
-#include "update/text_utils.h"
 
 namespace starfell {
 namespace {

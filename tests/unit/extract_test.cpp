@@ -6,10 +6,10 @@
 #include <filesystem>
 #include <vector>
 
+#include "base/file_platform.h"
+#include "base/text_utils.h"
 #include "test_support.h"
-#include "update/file_platform.h"
 #include "update/patches.h"
-#include "update/text_utils.h"
 #include "zip_builder.h"
 
 namespace starfell {

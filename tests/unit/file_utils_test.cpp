@@ -3,10 +3,10 @@
 
 #include <filesystem>
 
+#include "base/file_platform.h"
+#include "base/file_utils.h"
+#include "base/text_utils.h"
 #include "test_support.h"
-#include "update/file_platform.h"
-#include "update/file_utils.h"
-#include "update/text_utils.h"
 
 namespace starfell {
 namespace {

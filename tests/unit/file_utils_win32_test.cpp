@@ -5,9 +5,9 @@
 
 #include <chrono>
 
+#include "base/file_utils.h"
+#include "base/text_utils.h"
 #include "test_support.h"
-#include "update/file_utils.h"
-#include "update/text_utils.h"
 
 namespace starfell {
 namespace {

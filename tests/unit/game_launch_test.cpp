@@ -8,10 +8,10 @@
 #include <fstream>
 #include <thread>
 
+#include "base/file_utils.h"
+#include "base/text_utils.h"
 #include "screen/game_launch.h"
 #include "test_support.h"
-#include "update/file_utils.h"
-#include "update/text_utils.h"
 
 namespace starfell {
 namespace {

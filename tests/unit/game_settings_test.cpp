@@ -4,9 +4,9 @@
 
 #include <climits>
 
+#include "base/text_utils.h"
 #include "screen/game_settings.h"
 #include "screen/profile.h"
-#include "update/text_utils.h"
 #include "test_support.h"
 
 namespace starfell {

@@ -2,8 +2,8 @@
 // cases run against the Windows functions (under Wine) and our own engine.
 #include <gtest/gtest.h>
 
+#include "base/text_utils.h"
 #include "screen/profile.h"
-#include "update/text_utils.h"
 #include "test_support.h"
 
 namespace starfell {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "base/file_platform.h"
 #include "test_support.h"
-#include "update/file_platform.h"
 #include "update/patches.h"
 #include "update/version_store.h"
 #include "zip_builder.h"

@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "base/text_utils.h"
 #include "test_support.h"
 #include "update/self_update.h"
-#include "update/text_utils.h"
 
 namespace starfell {
 namespace {

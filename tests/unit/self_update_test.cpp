@@ -5,8 +5,8 @@
 
 #include <string>
 
+#include "base/file_platform.h"
 #include "test_support.h"
-#include "update/file_platform.h"
 #include "update/self_update.h"
 #include "update/self_update_platform.h"
 

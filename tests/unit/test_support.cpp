@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/text_utils.h"
 #include "core/launcher_state.h"
-#include "update/text_utils.h"
 
 namespace starfell::test {
 

@@ -1,7 +1,7 @@
 // Text conversion and splitting.
 #include <gtest/gtest.h>
 
-#include "update/text_utils.h"
+#include "base/text_utils.h"
 
 namespace starfell {
 namespace {

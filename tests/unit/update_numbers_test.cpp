@@ -3,12 +3,12 @@
 
 #include <filesystem>
 
+#include "base/file_platform.h"
+#include "base/text_utils.h"
 #include "test_support.h"
 #include "update/download.h"
-#include "update/file_platform.h"
 #include "update/game_guard.h"
 #include "update/patches.h"
-#include "update/text_utils.h"
 #include "update/version_store.h"
 
 namespace starfell {

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "update/file_platform.h"
+#include "base/file_platform.h"
 
 namespace starfell::fs {
 

@@ -1,9 +1,9 @@
 // Shared logic of the file helpers, on top of the platform calls of file_platform.h.
-#include "update/file_utils.h"
+#include "base/file_utils.h"
 
-#include "update/diagnostics.h"
-#include "update/file_platform.h"
-#include "update/text_utils.h"
+#include "base/diagnostics.h"
+#include "base/file_platform.h"
+#include "base/text_utils.h"
 
 namespace starfell {
 

@@ -1,6 +1,6 @@
 // POSIX: wide text is UTF-32. Malformed UTF-8 and lone surrogates become
 // U+FFFD, as the Windows conversion does, so conversion never fails.
-#include "update/text_utils.h"
+#include "base/text_utils.h"
 
 namespace starfell {
 

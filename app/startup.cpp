@@ -1,16 +1,21 @@
-// Start-up sequence shared by both platforms.
-#include "core/startup.h"
+// Start-up sequence shared by both platforms: the packet handlers and the
+// main screen are wired in here.
+#include "app/startup.h"
 
 #include <thread>
 
+#include "app/packet_handlers.h"
+#include "base/file_platform.h"
+#include "base/message_box.h"
+#include "base/socket_platform.h"
 #include "core/launcher_state.h"
-#include "core/message_box.h"
 #include "core/server_connection.h"
-#include "core/socket_platform.h"
 #include "integrity/file_md5.h"
+#include "screen/game_settings.h"
+#include "screen/main_screen.h"
 #include "ui/window.h"
-#include "update/file_platform.h"
 #include "update/self_update.h"
+#include "update/signature.h"
 
 namespace starfell {
 
@@ -21,11 +26,18 @@ int failStartup() {
     return 0;
 }
 
+// Once, on the UI thread, before the first frame.
+void prepareFirstFrame() { loadGameSettings(); }
+
+void runFrameLoop() { runFrameLoopWith(&drawMainScreen, &prepareFirstFrame); }
+
 }  // namespace
 
 int runLauncher() {
     // The identity digest; "None" when the executable cannot be read.
     launcherState.launcherDigest = fileMd5(fs::modulePath());
+    reportUpdateSigning();
+    setPacketHandlers(launcherHandlers());
 
     if (!net::startNetworking()) return failStartup();
     const std::intptr_t socket = net::openTcpSocket();

@@ -2,8 +2,8 @@
 #include <csignal>
 #include <cstring>
 
-#include "core/message_box.h"
-#include "core/startup.h"
+#include "app/startup.h"
+#include "base/message_box.h"
 
 int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], "--message-box") == 0) return starfell::runMessageBoxProcess(argc, argv);

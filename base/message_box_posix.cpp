@@ -16,9 +16,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/message_box.h"
-#include "update/diagnostics.h"
-#include "update/spawn_posix.h"
+#include "base/diagnostics.h"
+#include "base/message_box.h"
+#include "base/spawn_posix.h"
 
 namespace starfell {
 

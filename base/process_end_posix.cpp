@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <iostream>
 
-#include "update/process_end.h"
+#include "base/process_end.h"
 
 namespace starfell {
 

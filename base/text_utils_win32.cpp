@@ -3,7 +3,7 @@
 
 #include <stdexcept>
 
-#include "update/text_utils.h"
+#include "base/text_utils.h"
 
 namespace starfell {
 

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "core/socket_platform.h"
+#include "base/socket_platform.h"
 
 namespace starfell::net {
 

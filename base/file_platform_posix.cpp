@@ -9,9 +9,9 @@
 #include <cstdio>
 #include <thread>
 
-#include "update/file_platform.h"
-#include "update/file_platform_posix.h"
-#include "update/text_utils.h"
+#include "base/file_platform.h"
+#include "base/file_platform_posix.h"
+#include "base/text_utils.h"
 
 namespace starfell::fs {
 

@@ -1,7 +1,7 @@
 // Windows: message boxes through MessageBoxA with no owner window.
 #include <windows.h>
 
-#include "core/message_box.h"
+#include "base/message_box.h"
 
 namespace starfell {
 

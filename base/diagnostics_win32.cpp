@@ -2,7 +2,7 @@
 #include <iostream>
 #include <mutex>
 
-#include "update/diagnostics.h"
+#include "base/diagnostics.h"
 
 namespace starfell {
 

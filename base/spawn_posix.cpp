@@ -1,5 +1,5 @@
 // Linux: clean program starts through posix_spawn.
-#include "update/spawn_posix.h"
+#include "base/spawn_posix.h"
 
 #include <signal.h>
 #include <spawn.h>

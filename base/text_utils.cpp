@@ -1,5 +1,5 @@
 // Shared text helpers.
-#include "update/text_utils.h"
+#include "base/text_utils.h"
 
 namespace starfell {
 

@@ -3,8 +3,8 @@
 #include <iostream>
 #include <mutex>
 
-#include "update/diagnostics.h"
-#include "update/text_utils.h"
+#include "base/diagnostics.h"
+#include "base/text_utils.h"
 
 namespace starfell {
 

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "core/socket_platform.h"
+#include "base/socket_platform.h"
 
 namespace starfell::net {
 
