@@ -15,6 +15,7 @@
 #include "screen/game_launch.h"
 #include "screen/settings_panel.h"
 #include "ui/images.h"
+#include "ui/input_gate.h"
 #include "ui/theme.h"
 #include "ui/window.h"
 #include "ui/window_layout.h"
@@ -120,11 +121,11 @@ void drawSidePanel(const LauncherSnapshot& snapshot, ScreenState& screen) {
     ImGui::SetCursorPos(ImVec2(780, 43));
     if (colouredButton("f", ImVec2(22, 20), ImVec4(0.23f, 0.35f, 0.67f, 0.9f), ImVec4(0.33f, 0.45f, 0.77f, 1.0f),
                        ImVec4(0.13f, 0.25f, 0.57f, 1.0f)))
-        openUrl(config.CommunityUrl);
+        withoutWindowInput([&] { openUrl(config.CommunityUrl); });
     ImGui::SetCursorPos(ImVec2(806, 43));
     if (colouredButton("D", ImVec2(22, 20), ImVec4(0.27f, 0.33f, 0.7f, 0.9f), ImVec4(0.37f, 0.43f, 0.8f, 1.0f),
                        ImVec4(0.17f, 0.23f, 0.6f, 1.0f)))
-        openUrl(config.ChatUrl);
+        withoutWindowInput([&] { openUrl(config.ChatUrl); });
     ImGui::SetCursorPos(ImVec2(832, 43));
     const ImVec4 toggleNormal = screen.settingsView ? PanelCogOn : ImVec4(0.18f, 0.18f, 0.18f, 0.8f);
     if (colouredButton(ICON_COG "##inner", ImVec2(22, 20), toggleNormal, CogHovered, CogActive))
@@ -150,7 +151,7 @@ void drawSidePanel(const LauncherSnapshot& snapshot, ScreenState& screen) {
     for (const auto& link : links) {
         ImGui::SetCursorPos(ImVec2(link.x, 394));
         if (colouredButton(link.label, ImVec2(72, 24), linkNormal, linkHovered, linkActive))
-            openUrl(config.WebsiteUrl);
+            withoutWindowInput([&] { openUrl(config.WebsiteUrl); });
     }
 }
 
@@ -168,10 +169,11 @@ void drawPlayControls(ScreenState& screen) {
 
     ImGui::SetCursorPos(ImVec2(705, 474));
     // After a failed start launchGame returns and the frame goes on, so the
-    // window keeps drawing and PLAY can be pressed again.
+    // window keeps drawing and PLAY can be pressed again; clicks made during the
+    // starts and the failure's message box are not replayed afterwards.
     if (colouredButton("  PLAY  ", ImVec2(160, 40), ImVec4(0.7f, 0.22f, 0.02f, 0.95f), ImVec4(0.9f, 0.35f, 0.05f, 1.0f),
                        ImVec4(1.0f, 0.5f, 0.1f, 1.0f)))
-        launchGame(screen.clientCount);
+        withoutWindowInput([&] { launchGame(screen.clientCount); });
 }
 
 void drawStatusBlock(const LauncherSnapshot& snapshot) {

@@ -5,10 +5,14 @@
 // thread), while all drawing happens on the UI thread: the main thread creates
 // the window and the GL context, uploads the background texture, then releases
 // the context; the UI thread makes it current and keeps it for good. Events
-// cross from the main thread to the UI thread through a locked queue.
+// cross from the main thread to the UI thread through a locked queue and are
+// replayed there over as many frames as it takes for no press to meet its
+// release in the same frame.
 #include <SDL.h>
 #include <SDL_opengl.h>
 
+#include <cfloat>
+#include <cstddef>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -21,6 +25,8 @@
 #include "imgui_impl_sdl.h"
 #include "resources/embedded.h"
 #include "ui/images.h"
+#include "ui/input_gate.h"
+#include "ui/input_replay.h"
 #include "ui/locked_queue.h"
 #include "ui/theme.h"
 #include "ui/window.h"
@@ -54,6 +60,67 @@ bool isCloseRequest(const SDL_Event& event) {
     if (event.type == SDL_QUIT) return true;
     if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE) return true;
     return event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_F4 && (event.key.keysym.mod & KMOD_ALT);
+}
+
+// A press, key, typed text or wheel turn: what the window drops while the UI
+// thread is blocked. Releases pass, so nothing stays held.
+bool isPress(const SDL_Event& event) {
+    switch (event.type) {
+        case SDL_MOUSEBUTTONDOWN: case SDL_MOUSEWHEEL: case SDL_KEYDOWN: case SDL_TEXTINPUT: case SDL_TEXTEDITING:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The mouse button (0-4) or key (256 + scancode) an event changes, or -1.
+int controlOf(const SDL_Event& event) {
+    switch (event.type) {
+        case SDL_MOUSEBUTTONDOWN: case SDL_MOUSEBUTTONUP: return event.button.button - 1;
+        case SDL_KEYDOWN: case SDL_KEYUP: return 256 + static_cast<int>(event.key.keysym.scancode);
+        default: return -1;
+    }
+}
+
+// The pointer and the GUI's three buttons as the replayed events left them.
+struct ReplayedPointer {
+    bool known = false;
+    ImVec2 position;
+    bool down[3] = {false, false, false};
+};
+
+// Hands one queued event to the GUI. Buttons and the pointer are kept in
+// `pointer`; the modifier keys come from the event itself, as the backend's
+// SDL_GetModState() tells the state of the keyboard now, not at this key.
+void replayEvent(const SDL_Event& event, ReplayedPointer& pointer) {
+    switch (event.type) {
+        case SDL_MOUSEMOTION:
+            pointer.position = ImVec2(static_cast<float>(event.motion.x), static_cast<float>(event.motion.y));
+            pointer.known = true;
+            break;
+        case SDL_MOUSEBUTTONDOWN: case SDL_MOUSEBUTTONUP: {
+            pointer.position = ImVec2(static_cast<float>(event.button.x), static_cast<float>(event.button.y));
+            pointer.known = true;
+            const int button = controlOf(event);
+            if (button >= 0 && button < 3) pointer.down[button] = event.type == SDL_MOUSEBUTTONDOWN;
+            return;  // the backend would keep its own copy of the press
+        }
+        case SDL_WINDOWEVENT:
+            // A pointer that left the window is forgotten, unless a held button keeps
+            // the window's grab and its motion events still come.
+            if (event.window.event == SDL_WINDOWEVENT_LEAVE && !(pointer.down[0] || pointer.down[1] || pointer.down[2]))
+                pointer.known = false;
+            break;
+    }
+    ImGui_ImplSDL2_ProcessEvent(&event);
+    if (event.type == SDL_KEYDOWN || event.type == SDL_KEYUP) {
+        ImGuiIO& io = ImGui::GetIO();
+        const Uint16 mod = event.key.keysym.mod;
+        io.KeyShift = (mod & KMOD_SHIFT) != 0;
+        io.KeyCtrl = (mod & KMOD_CTRL) != 0;
+        io.KeyAlt = (mod & KMOD_ALT) != 0;
+        io.KeySuper = (mod & KMOD_GUI) != 0;
+    }
 }
 
 }  // namespace
@@ -103,39 +170,29 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)()) {
     ImGui_ImplOpenGL3_Init(GlslVersion);
     if (prepare) prepare();
 
-    std::vector<SDL_Event> events;
-    // The pointer as the motion events last put it, while it is over the window
-    // (or the window holds the grab of a pressed button). The backend polls
-    // SDL's global pointer state instead, which SDL refreshes only from raw
-    // input events; where those do not come (synthetic input, some X servers)
-    // the polled pointer stays where the button was pressed, and no slider
-    // could be dragged.
-    bool pointerKnown = false;
-    bool heldBefore = false;
-    ImVec2 pointer;
+    std::vector<SDL_Event> arrived, pending;
+    ReplayedPointer pointer;
     for (;;) {
-        eventQueue().drain(events);
-        for (const SDL_Event& event : events) {
-            if (event.type == SDL_MOUSEMOTION) {
-                pointer = ImVec2(static_cast<float>(event.motion.x), static_cast<float>(event.motion.y));
-                pointerKnown = true;
-            } else if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_LEAVE) {
-                pointerKnown = false;
-            }
-            ImGui_ImplSDL2_ProcessEvent(&event);
-        }
+        // Input, as much as one frame can take without losing a press or release
+        eventQueue().drain(arrived);
+        pending.insert(pending.end(), arrived.begin(), arrived.end());
+        const std::size_t portion = framePortion(pending, controlOf);
+        for (std::size_t i = 0; i < portion; ++i) replayEvent(pending[i], pointer);
+        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(portion));
 
         ImGui_ImplOpenGL3_NewFrame();
         ImGui_ImplSDL2_NewFrame();
-        // Held buttons, and the frame of their release, follow the motion events.
-        const bool held = ImGui::IsAnyMouseDown();
-        if (pointerKnown && (held || heldBefore)) ImGui::GetIO().MousePos = pointer;
-        heldBefore = held;
+        // The backend polls SDL's pointer and buttons as they are now, which the
+        // main thread has moved on from the events replayed so far (and SDL's
+        // global pointer may not move at all for synthetic input): the replayed
+        // events decide where the pointer is and which buttons are down.
+        ImGuiIO& io = ImGui::GetIO();
+        io.MousePos = pointer.known ? pointer.position : ImVec2(-FLT_MAX, -FLT_MAX);
+        for (int button = 0; button < 3; ++button) io.MouseDown[button] = pointer.down[button];
         ImGui::NewFrame();
         drawFrame();
         ImGui::Render();
 
-        const ImGuiIO& io = ImGui::GetIO();
         glViewport(0, 0, static_cast<int>(io.DisplaySize.x * io.DisplayFramebufferScale.x),
                    static_cast<int>(io.DisplaySize.y * io.DisplayFramebufferScale.y));
         glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
@@ -161,6 +218,7 @@ void pumpMessagesForever() {
         SDL_Event event;
         while (SDL_PollEvent(&event)) {
             if (isCloseRequest(event)) endProcess(0);
+            if (isPress(event) && !windowInputGate().admits()) continue;
             if (event.type == minimiseEventType) {
                 SDL_MinimizeWindow(window);
                 continue;
@@ -171,6 +229,7 @@ void pumpMessagesForever() {
             }
             eventQueue().push(event);
         }
+        windowInputGate().allMessagesRead();
     }
 }
 

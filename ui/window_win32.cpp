@@ -16,6 +16,7 @@
 #include "ui/device_win32.h"
 #include "ui/images.h"
 #include "ui/imgui_impl_dx8.h"
+#include "ui/input_gate.h"
 #include "ui/input_replay.h"
 #include "ui/locked_queue.h"
 #include "ui/theme.h"
@@ -72,6 +73,19 @@ bool isGuiInput(UINT message) {
     }
 }
 
+// A press, key, typed character or wheel turn: what the window drops while the
+// UI thread is blocked. Releases pass, so nothing stays held.
+bool isPress(UINT message) {
+    switch (message) {
+        case WM_LBUTTONDOWN: case WM_LBUTTONDBLCLK: case WM_RBUTTONDOWN: case WM_RBUTTONDBLCLK:
+        case WM_MBUTTONDOWN: case WM_MBUTTONDBLCLK: case WM_XBUTTONDOWN: case WM_XBUTTONDBLCLK:
+        case WM_MOUSEWHEEL: case WM_MOUSEHWHEEL: case WM_KEYDOWN: case WM_SYSKEYDOWN: case WM_CHAR:
+            return true;
+        default:
+            return false;
+    }
+}
+
 // The mouse button (0-4) or key (256 + virtual key) a message changes, or -1.
 int controlOf(const QueuedMessage& m) {
     switch (m.message) {
@@ -89,7 +103,8 @@ int controlOf(const QueuedMessage& m) {
 
 LRESULT WINAPI windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     // The GUI lives on the UI thread: its input is queued and replayed there.
-    if (isGuiInput(message)) inputQueue().push({hwnd, message, wParam, lParam});
+    if (isGuiInput(message) && (!isPress(message) || windowInputGate().admits()))
+        inputQueue().push({hwnd, message, wParam, lParam});
     switch (message) {
         case WM_MOUSEMOVE: {
             // Leave notifications must be asked for by the thread that owns the window.
@@ -278,6 +293,8 @@ void pumpMessagesForever() {
         if (PeekMessageA(&msg, window, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
+        } else {
+            windowInputGate().allMessagesRead();
         }
     }
 }
