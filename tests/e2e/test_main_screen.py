@@ -30,8 +30,8 @@ WIDTH_SLIDER, FPS_SLIDER, HIDE_EFFECTS = (700, 105), (700, 175), (654, 221)
 
 
 def click(window, x, y):
-    """A click held for a tenth of a second: a press and release that arrive
-    within one frame would be seen by the GUI as no click at all."""
+    """A click held for a tenth of a second, as a hand makes it (the PLAY test
+    makes a plain one, press and release at once, on a loaded machine)."""
     subprocess.run(["xdotool", "mousemove", "--window", str(window), str(x), str(y), "mousedown", "1",
                     "sleep", "0.1", "mouseup", "1"], check=True, timeout=30)
 
