@@ -1,5 +1,7 @@
-// Windows: the process ends through ExitProcess once the streams are flushed;
-// it stops the other threads before anything is released.
+// Windows: the process ends through TerminateProcess once the streams are
+// flushed. ExitProcess would also stop the other threads first, but then runs
+// every DLL's detach code, and the graphics driver's (torn down while the
+// threads it served were stopped mid-call) crashed there now and then.
 #include <windows.h>
 
 #include <cstdio>
@@ -14,7 +16,8 @@ void endProcess(int code) {
     std::cout.flush();
     std::cerr.flush();
     std::fflush(nullptr);
-    ExitProcess(static_cast<UINT>(code));
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
+    ExitProcess(static_cast<UINT>(code));  // not reached
 }
 
 }  // namespace starfell
