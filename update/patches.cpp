@@ -17,6 +17,7 @@
 #include "core/packet.h"
 #include "update/archive_files.h"
 #include "update/archive_paths.h"
+#include "update/archive_view.h"
 #include "update/download.h"
 #include "update/game_guard.h"
 #include "update/version_store.h"
@@ -190,7 +191,12 @@ bool readPatchNumber(const std::wstring& entry, std::int32_t& number) {
 bool extractArchive(const std::string& archivePath, const std::string& destinationFolder, bool writeVersionFile) {
     std::FILE* file = archive_files::openForReading(archivePath);
     mz_zip_archive zip{};
-    if (!file || !mz_zip_reader_init_cfile(&zip, file, 0, 0)) {
+    // Opened where the archive really starts, so stubs and mis-stated
+    // directory sizes are read as unzip reads them.
+    ArchiveView view = file ? viewArchive(file) : ArchiveView{};
+    zip.m_pRead = readArchiveView;
+    zip.m_pIO_opaque = &view;
+    if (!file || !mz_zip_reader_init(&zip, view.size, 0)) {
         if (file) std::fclose(file);
         writeDiagnostic("Failed to open archive: " + archivePath);
         return false;
