@@ -2,6 +2,7 @@
 // side on their own loopback addresses).
 #include "core/launcher_config.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "base/diagnostics.h"
@@ -41,6 +42,25 @@ bool isWebAddress(const std::string& text) {
     return true;
 }
 
+// Splits a ';'-separated list (a CMake list) of web addresses; an empty
+// result when any item is not one, so a typo never drops a mirror unnoticed.
+std::vector<std::string> webAddressList(const std::string& text) {
+    std::vector<std::string> list;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t end = std::min(text.find(';', start), text.size());
+        std::string item = text.substr(start, end - start);
+        start = end + 1;
+        if (item.empty()) continue;
+        if (!isWebAddress(item)) return {};
+        if (item.back() != '/') item += '/';
+        list.push_back(item);
+    }
+    return list;
+}
+
+bool isWebAddressList(const std::string& text) { return !webAddressList(text).empty(); }
+
 }  // namespace
 
 LauncherConfig makeLauncherConfig(const std::function<const char*(const char*)>& lookup) {
@@ -66,6 +86,11 @@ LauncherConfig makeLauncherConfig(const std::function<const char*(const char*)>&
     config.WebsiteUrl = setting("STARFELL_WEBSITE_URL", STARFELL_DEFAULT_WEBSITE_URL, isWebAddress, kWeb);
     config.CommunityUrl = setting("STARFELL_COMMUNITY_URL", STARFELL_DEFAULT_COMMUNITY_URL, isWebAddress, kWeb);
     config.ChatUrl = setting("STARFELL_CHAT_URL", STARFELL_DEFAULT_CHAT_URL, isWebAddress, kWeb);
+    const char* kWebList = "a list of http:// or https:// addresses separated by ';'";
+    config.PatchBaseUrls = webAddressList(setting("STARFELL_PATCH_URLS", STARFELL_DEFAULT_PATCH_URLS, isWebAddressList, kWebList));
+    if (config.PatchBaseUrls.empty()) config.PatchBaseUrls = {config.PatchBaseUrl};
+    config.RepairBaseUrls = webAddressList(setting("STARFELL_REPAIR_URLS", STARFELL_DEFAULT_REPAIR_URLS, isWebAddressList, kWebList));
+    if (config.RepairBaseUrls.empty()) config.RepairBaseUrls = {config.WebsiteUrl};
     return config;
 }
 

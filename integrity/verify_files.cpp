@@ -47,21 +47,18 @@ bool accepted(const std::wstring& localPath, const std::string& expectedDigests)
 // hold it, and puts it in place only when its digest is accepted: a failed or
 // wrong download leaves the file as it was, and the path is never missing.
 // Names outside ASCII go through the wide calls, which keep them intact.
-bool repairFile(const std::string& url, const std::string& localPath, const std::string& expectedDigests,
-                RepairGuard guard) {
+bool repairFile(const std::vector<std::string>& repairBaseUrls, const std::string& urlPath,
+                const std::string& localPath, const std::string& expectedDigests, RepairGuard guard) {
     const bool guarded = guard == RepairGuard::CloseRunningGame;
     const std::string temporary = localPath + ".starfell-partial";
-    if (isAscii(localPath) && isAscii(url)) {
+    if (isAscii(localPath)) {
         createParentDirectory(localPath);
-        if (guarded) guardedDownload(downloader, url, temporary);
-        else downloadFile(downloader, url, temporary);
     } else {
-        const std::wstring widePath = utf8ToWide(temporary), wideUrl = utf8ToWide(url);
-        const std::wstring folder = folderOfPath(widePath);
+        const std::wstring folder = folderOfPath(utf8ToWide(temporary));
         if (folder.size() > 1) fs::makeDirectory(folder.substr(0, folder.size() - 1));
-        if (guarded) guardedDownload(downloader, wideUrl, widePath);
-        else downloadFile(downloader, wideUrl, widePath);
     }
+    if (guarded) guardedFetch(downloader, repairBaseUrls, urlPath, utf8ToWide(temporary));
+    else fetchFile(downloader, repairBaseUrls, urlPath, utf8ToWide(temporary));
     if (!accepted(utf8ToWide(temporary), expectedDigests)) {
         fs::removeFile(utf8ToWide(temporary));
         return false;
@@ -103,6 +100,11 @@ std::string failureMessage(int failed, const std::vector<std::string>& failedNam
 
 void verifyGameFiles(const std::string& packet, const std::string& folder, const std::string& websiteUrl,
                      RepairGuard guard) {
+    verifyGameFiles(packet, folder, std::vector<std::string>{websiteUrl}, guard);
+}
+
+void verifyGameFiles(const std::string& packet, const std::string& folder,
+                     const std::vector<std::string>& repairBaseUrls, RepairGuard guard) {
     std::lock_guard<std::mutex> serialised(verificationMutex);
     launcherState.setStatusText("Checking missing files.");
     launcherState.phase = LauncherPhase::Verifying;
@@ -131,14 +133,14 @@ void verifyGameFiles(const std::string& packet, const std::string& folder, const
         std::string nativePath = relativePath;
         std::replace(nativePath.begin(), nativePath.end(), '\\', fs::kSeparator);
         const std::string localPath = folder + nativePath;
-        const std::string url = websiteUrl + "patches/Launcher/" + downloadName;
+        const std::string urlPath = "patches/Launcher/" + downloadName;
 
         if (accepted(utf8ToWide(localPath), expectedDigests)) {
             ++ok;
             continue;
         }
         launcherState.setStatusText("Downloading " + relativePath + " file.");
-        if (repairFile(url, localPath, expectedDigests, guard)) {
+        if (repairFile(repairBaseUrls, urlPath, localPath, expectedDigests, guard)) {
             ++ok;
         } else {
             ++failed;
@@ -163,7 +165,7 @@ void verifyGameFiles(const std::string& packet, const std::string& folder, const
 }
 
 void verifyGameFiles(const std::string& packet) {
-    verifyGameFiles(packet, wideToUtf8(launcherFolder()), launcherConfig().WebsiteUrl);
+    verifyGameFiles(packet, wideToUtf8(launcherFolder()), launcherConfig().RepairBaseUrls);
 }
 
 }  // namespace starfell

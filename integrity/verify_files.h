@@ -20,6 +20,9 @@ enum class RepairGuard { CloseRunningGame, DownloadAtOnce };
 // web site (ending with '/').
 void verifyGameFiles(const std::string& packet, const std::string& folder, const std::string& websiteUrl,
                      RepairGuard guard = RepairGuard::CloseRunningGame);
+// The same with repairs from the first of several bases that serves each file.
+void verifyGameFiles(const std::string& packet, const std::string& folder,
+                     const std::vector<std::string>& repairBaseUrls, RepairGuard guard = RepairGuard::CloseRunningGame);
 
 // True when a server-sent relative path could reach outside the game folder:
 // empty, absolute, with a drive letter, or with a ".." component.

@@ -186,7 +186,7 @@ void drawStatusBlock(const LauncherSnapshot& snapshot) {
 
 void drawProgressBar() {
     drawFilledRect(320, 497, 300, 8, ImVec4(1.0f, 1.0f, 1.0f, 0.12f), 3);
-    const float fill = progressFillWidth(downloader.percent.load(std::memory_order_relaxed));
+    const float fill = progressFillWidth(downloadPercent());
     if (fill > 2.0f) drawFilledRect(320, 497, fill, 8, ImVec4(0.85f, 0.35f, 0.0f, 1.0f), 3);
 }
 

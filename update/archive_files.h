@@ -9,6 +9,10 @@
 namespace starfell::archive_files {
 
 std::FILE* openForReading(const std::string& path);
+// Reads `size` bytes at `offset` (64-bit on every platform); the count read.
+std::size_t readAt(std::FILE* file, std::uint64_t offset, void* buffer, std::size_t size);
+// The file's length, or 0 when it cannot be found.
+std::uint64_t fileLength(std::FILE* file);
 // Error codes with the numbering of file_platform.h.
 std::uint32_t removeFile(const std::string& path);
 std::uint32_t makeDirectory(const std::string& path);

@@ -17,6 +17,17 @@ std::FILE* openForReading(const std::string& path) {
     return file;
 }
 
+std::size_t readAt(std::FILE* file, std::uint64_t offset, void* buffer, std::size_t size) {
+    if (fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0) return 0;
+    return std::fread(buffer, 1, size, file);
+}
+
+std::uint64_t fileLength(std::FILE* file) {
+    if (fseeko(file, 0, SEEK_END) != 0) return 0;
+    const off_t length = ftello(file);
+    return length < 0 ? 0 : static_cast<std::uint64_t>(length);
+}
+
 std::uint32_t removeFile(const std::string& path) { return fs::removeFile(path); }
 std::uint32_t makeDirectory(const std::string& path) { return fs::makeDirectory(path); }
 

@@ -15,6 +15,17 @@ std::FILE* openForReading(const std::string& path) {
     return file;
 }
 
+std::size_t readAt(std::FILE* file, std::uint64_t offset, void* buffer, std::size_t size) {
+    if (_fseeki64(file, static_cast<__int64>(offset), SEEK_SET) != 0) return 0;
+    return std::fread(buffer, 1, size, file);
+}
+
+std::uint64_t fileLength(std::FILE* file) {
+    if (_fseeki64(file, 0, SEEK_END) != 0) return 0;
+    const __int64 length = _ftelli64(file);
+    return length < 0 ? 0 : static_cast<std::uint64_t>(length);
+}
+
 std::uint32_t removeFile(const std::string& path) { return fs::removeFile(utf8ToWide(path)); }
 std::uint32_t makeDirectory(const std::string& path) { return fs::makeDirectory(utf8ToWide(path)); }
 

@@ -1,9 +1,16 @@
-// Shared part of the downloads: turning a progress report into whole percent.
+// Shared part of the downloads: whole percent from a progress report, and the
+// mirror, retry and resume logic of `fetchFile` around the platform's transfer.
 #include "update/download.h"
 
-namespace starfell {
+#include <cstdio>
 
-Downloader downloader;
+#include "base/diagnostics.h"
+#include "base/file_platform.h"
+#include "base/file_utils.h"
+#include "base/text_utils.h"
+#include "update/download_platform.h"
+
+namespace starfell {
 
 std::int32_t progressPercent(std::uint64_t received, std::uint64_t total, std::int32_t previous) {
     if (received == 0 || total == 0) return previous;
@@ -12,6 +19,84 @@ std::int32_t progressPercent(std::uint64_t received, std::uint64_t total, std::i
     const double figure = static_cast<float>(received) / static_cast<float>(total) * 100.0;
     if (figure >= 100.0) return 100;
     return static_cast<std::int32_t>(figure);
+}
+
+namespace {
+
+using download_platform::Attempt;
+
+// The pause before the second try is one of these, before the third two:
+// long enough for a store that is restarting, short enough not to hold the
+// rest of the patch list back.
+constexpr unsigned kRetryPauseMilliseconds = 1000;
+
+// The validator of a kept partial file sits beside it, so a later run can
+// still ask for the rest on the condition that the file did not change.
+std::string readValidator(const std::wstring& path) {
+    std::FILE* file = fs::openFile(path, "rb");
+    if (!file) return {};
+    char text[512];
+    const size_t size = std::fread(text, 1, sizeof text, file);
+    std::fclose(file);
+    return std::string(text, size == sizeof text ? 0 : size);
+}
+
+void keepValidator(const std::wstring& path, const std::string& validator) {
+    std::FILE* file = fs::openFile(path, "wb");
+    if (!file) return;
+    const bool written = std::fwrite(validator.data(), 1, validator.size(), file) == validator.size();
+    if (std::fclose(file) != 0 || !written) fs::removeFile(path);
+}
+
+}  // namespace
+
+bool fetchFile(Downloader& downloader, const std::vector<std::string>& baseUrls, const std::string& relativePath,
+               const std::wstring& destination, const AcceptDownload& accept) {
+    if (!deleteFileWithRetries(destination)) {
+        writeDiagnostic(L"Failed to prepare file for download: " + destination);
+        return false;
+    }
+    const std::wstring partial = destination + L".partial";
+    const std::wstring validatorFile = partial + L".tag";
+    // Without a validator the partial bytes cannot be vouched for: start over.
+    std::string validator = readValidator(validatorFile);
+    auto discardPartial = [&] {
+        fs::removeFile(partial);
+        fs::removeFile(validatorFile);
+        validator.clear();
+    };
+
+    for (const std::string& base : baseUrls) {
+        const std::string url = base + relativePath;
+        for (int attempt = 1; attempt <= kAttemptsPerBase; ++attempt) {
+            if (attempt > 1) fs::sleepMilliseconds(kRetryPauseMilliseconds * static_cast<unsigned>(attempt - 1));
+            const Attempt result = download_platform::transferPart(downloader, url, partial, validator);
+            if (result == Attempt::CutOff) {
+                if (validator.empty()) discardPartial();
+                else keepValidator(validatorFile, validator);
+                continue;
+            }
+            if (result == Attempt::LocalFailure) {
+                discardPartial();
+                return false;
+            }
+            if (result == Attempt::Missing) break;
+
+            fs::removeFile(validatorFile);
+            validator.clear();
+            if (fs::replaceFile(partial, destination) != 0) {
+                writeDiagnostic(L"Failed to put the download in place: " + destination);
+                discardPartial();
+                return false;
+            }
+            if (!accept || accept(destination, url)) return true;
+            writeDiagnostic("Download refused from: " + url);
+            fs::removeFile(destination);
+            break;
+        }
+        writeDiagnostic("Giving up on download base: " + base + " for: " + relativePath);
+    }
+    return false;
 }
 
 }  // namespace starfell

@@ -1,13 +1,11 @@
-// Downloads over HTTP with progress: the one process-wide `Downloader`, whose
-// whole-percent figure drives the progress bar, and `downloadFile`.
+// Downloads over HTTP with progress: the one process-wide `downloader`, whose
+// whole-percent figure drives the progress bar, the single transfer
+// `downloadFile`, and `fetchFile`, which adds mirrors, retries and resume.
 #pragma once
-#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
-
-#ifdef _WIN32
-#include <urlmon.h>
-#endif
+#include <vector>
 
 namespace starfell {
 
@@ -16,41 +14,15 @@ namespace starfell {
 // figure is clamped to 0..100 for a server that sends more than it announced.
 std::int32_t progressPercent(std::uint64_t received, std::uint64_t total, std::int32_t previous);
 
-// The progress callback of every download. There is one instance with static
-// lifetime; it keeps no reference count and is never freed through the
-// interface. `percent` is never reset: a new download shows the previous
-// figure until its own first bytes arrive.
-#ifdef _WIN32
-class Downloader : public IBindStatusCallback {
-public:
-    std::atomic<std::int32_t> percent{0};
-
-    STDMETHOD(QueryInterface)(REFIID riid, void** object) override;
-    STDMETHOD_(ULONG, AddRef)() override;
-    STDMETHOD_(ULONG, Release)() override;
-    STDMETHOD(OnStartBinding)(DWORD reserved, IBinding* binding) override;
-    STDMETHOD(GetPriority)(LONG* priority) override;
-    STDMETHOD(OnLowResource)(DWORD reserved) override;
-    STDMETHOD(OnProgress)(ULONG progress, ULONG progressMax, ULONG statusCode, LPCWSTR statusText) override;
-    STDMETHOD(OnStopBinding)(HRESULT result, LPCWSTR error) override;
-    STDMETHOD(GetBindInfo)(DWORD* bindFlags, BINDINFO* bindInfo) override;
-    STDMETHOD(OnDataAvailable)(DWORD flags, DWORD size, FORMATETC* format, STGMEDIUM* medium) override;
-    STDMETHOD(OnObjectAvailable)(REFIID riid, IUnknown* object) override;
-};
-#else
-class Downloader {
-public:
-    std::atomic<std::int32_t> percent{0};
-
-    // Fed by the transfer's progress callback, shaped like the Windows slot
-    // (status code and text unused); always returns 0, "go on".
-    int OnProgress(std::uint64_t progress, std::uint64_t progressMax, unsigned long statusCode = 0,
-                   const wchar_t* statusText = nullptr);
-};
-#endif
+// The progress callback of every download; each platform defines the whole
+// class (update/downloader_win32.h, update/downloader_posix.h).
+class Downloader;
 
 // The process-wide instance that every download reports to.
 extern Downloader downloader;
+
+// The shared instance's figure, for code that only shows it.
+std::int32_t downloadPercent();
 
 // Clears a cached copy of the URL and any file at the destination, then
 // downloads. Failures are written as diagnostic lines only; callers notice a
@@ -59,5 +31,22 @@ extern Downloader downloader;
 // negated HTTP status, or the negated transfer error code.
 void downloadFile(Downloader& downloader, const std::wstring& url, const std::wstring& destination);
 void downloadFile(Downloader& downloader, const std::string& url, const std::string& destination);
+
+// Decides whether a completed download may be used (a signature check, for
+// example); `url` is where it came from. A refused file is deleted and the
+// next base is tried.
+using AcceptDownload = std::function<bool(const std::wstring& path, const std::string& url)>;
+
+// Fetches `relativePath` below the first base URL that serves it (each base
+// ends with '/') into `destination`. Each base gets up to kAttemptsPerBase
+// tries with a growing pause between them; a transfer cut off is resumed from
+// the bytes already kept in `destination` + ".partial" when the store honours
+// ranges for the same file, and starts over otherwise. A store that answers
+// "not found" or whose file is refused is left at once for the next base.
+// True when a file accepted by `accept` (if given) is at `destination`.
+bool fetchFile(Downloader& downloader, const std::vector<std::string>& baseUrls, const std::string& relativePath,
+               const std::wstring& destination, const AcceptDownload& accept = {});
+
+constexpr int kAttemptsPerBase = 3;
 
 }  // namespace starfell

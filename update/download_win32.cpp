@@ -1,16 +1,33 @@
-// Windows: downloads through the URL moniker service, progress through the
-// shared `downloader` as its IBindStatusCallback.
+// Windows: downloads through the URL moniker service. Every transfer wraps the
+// shared `downloader` in a callback of its own that bounds the transfer's time
+// (a trickle is ended from the progress report, a silent store by a watchdog
+// that aborts the binding), asks for the rest of a cut-off file and learns the
+// answer's status.
 #include <windows.h>
 #include <urlmon.h>
 #include <wininet.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
 #include "base/diagnostics.h"
+#include "base/file_platform.h"
 #include "base/file_utils.h"
 #include "base/system_libraries_win32.h"
 #include "base/text_utils.h"
-#include "update/download.h"
+#include "update/download_platform.h"
+#include "update/downloader_win32.h"
 
 namespace starfell {
+
+Downloader downloader;
+
+std::int32_t downloadPercent() { return downloader.percent.load(std::memory_order_relaxed); }
 
 // The object has static lifetime and no reference count, so every interface
 // request is refused and AddRef/Release do nothing.
@@ -35,6 +52,17 @@ HRESULT Downloader::OnObjectAvailable(REFIID, IUnknown*) { return E_NOTIMPL; }
 
 namespace {
 
+using download_platform::Attempt;
+using Clock = std::chrono::steady_clock;
+
+// The same bounds as the POSIX build: no request sent within kConnectTimeout,
+// or fewer than kLowSpeedBytes a second over a whole kLowSpeedWindow, ends the
+// transfer. There is no cap on the whole transfer.
+constexpr auto kConnectTimeout = std::chrono::seconds(20);
+constexpr std::uint64_t kLowSpeedBytes = 1024;
+constexpr auto kLowSpeedWindow = std::chrono::seconds(30);
+constexpr auto kWatchdogTick = std::chrono::milliseconds(250);
+
 // urlmon and wininet are taken from the system folder only (never the game
 // folder's copies), so they are not in the import table.
 struct UrlFunctions {
@@ -49,17 +77,272 @@ const UrlFunctions& urlFunctions() {
     return functions;
 }
 
+std::string headerValue(const std::wstring& headers, const wchar_t* name) {
+    const std::wstring wanted = std::wstring(L"\r\n") + name + L":";
+    std::wstring all = L"\r\n" + headers;
+    std::wstring lower = all, lowerWanted = wanted;
+    for (wchar_t& c : lower) c = static_cast<wchar_t>(towlower(c));
+    for (wchar_t& c : lowerWanted) c = static_cast<wchar_t>(towlower(c));
+    const size_t at = lower.find(lowerWanted);
+    if (at == std::wstring::npos) return {};
+    size_t start = all.find_first_not_of(L" \t", at + wanted.size());
+    size_t end = all.find(L"\r\n", at + wanted.size());
+    if (start == std::wstring::npos || start >= end) return {};
+    return wideToUtf8(all.substr(start, end - start));
+}
+
+// The callback of one transfer: bounds its time, adds the range headers and
+// records the answer, and passes progress on to the shared `downloader`. It
+// lives on the stack of the call that blocks until the transfer has ended, so
+// it keeps no reference count.
+class BoundedTransfer : public IBindStatusCallback, public IHttpNegotiate {
+public:
+    BoundedTransfer(Downloader& progress, std::uint64_t kept, const std::string& validator)
+        : progress_(progress), kept_(kept), validator_(validator) {}
+    ~BoundedTransfer() { stopWatchdog(); }
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
+        if (!object) return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IBindStatusCallback))
+            *object = static_cast<IBindStatusCallback*>(this);
+        else if (IsEqualIID(riid, IID_IHttpNegotiate))
+            *object = static_cast<IHttpNegotiate*>(this);
+        else {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 1; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+
+    STDMETHODIMP OnStartBinding(DWORD, IBinding* binding) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (binding && !binding_) {
+            binding_ = binding;
+            binding_->AddRef();
+            watchdog_ = std::thread([this] { watch(); });
+        }
+        return S_OK;
+    }
+    STDMETHODIMP GetPriority(LONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP OnLowResource(DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode, LPCWSTR statusText) override {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (statusCode == BINDSTATUS_SENDINGREQUEST) requestSent_ = true;
+            if (progress > received_) received_ = progress;
+        }
+        // A continued file shows its progress as a share of the whole file.
+        const std::uint64_t before = status_ == 206 ? kept_ : 0;
+        progress_.OnProgress(static_cast<ULONG>(before + progress), progressMax ? static_cast<ULONG>(before + progressMax) : 0,
+                             statusCode, statusText);
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (overdue(Clock::now())) return E_ABORT;
+        return S_OK;
+    }
+    STDMETHODIMP OnStopBinding(HRESULT, LPCWSTR) override {
+        stopWatchdog();
+        return S_OK;
+    }
+    STDMETHODIMP GetBindInfo(DWORD*, BINDINFO*) override { return E_NOTIMPL; }
+    STDMETHODIMP OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+    STDMETHODIMP OnObjectAvailable(REFIID, IUnknown*) override { return E_NOTIMPL; }
+
+    // Asked for by the moniker before the request goes out.
+    STDMETHODIMP BeginningTransaction(LPCWSTR, LPCWSTR, DWORD, LPWSTR* additionalHeaders) override {
+        if (!additionalHeaders) return E_POINTER;
+        *additionalHeaders = nullptr;
+        if (kept_ == 0) return S_OK;
+        const std::wstring headers = L"Range: bytes=" + std::to_wstring(kept_) + L"-\r\nIf-Range: " +
+                                     utf8ToWide(validator_) + L"\r\n";
+        const size_t bytes = (headers.size() + 1) * sizeof(wchar_t);
+        auto* copy = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
+        if (!copy) return E_OUTOFMEMORY;
+        std::memcpy(copy, headers.c_str(), bytes);
+        *additionalHeaders = copy;
+        return S_OK;
+    }
+    STDMETHODIMP OnResponse(DWORD status, LPCWSTR responseHeaders, LPCWSTR, LPWSTR* additionalHeaders) override {
+        if (additionalHeaders) *additionalHeaders = nullptr;
+        status_ = status;
+        const std::wstring headers = responseHeaders ? responseHeaders : L"";
+        const std::string tag = headerValue(headers, L"ETag");
+        validatorSeen_ = !tag.empty() && tag.rfind("W/", 0) != 0 ? tag : headerValue(headers, L"Last-Modified");
+        const std::string range = headerValue(headers, L"Content-Range");
+        if (range.rfind("bytes ", 0) == 0) rangeStart_ = range.substr(6, range.find('-') - 6);
+        return S_OK;
+    }
+
+    void stopWatchdog() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        if (watchdog_.joinable() && watchdog_.get_id() != std::this_thread::get_id()) watchdog_.join();
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (binding_) {
+            binding_->Release();
+            binding_ = nullptr;
+        }
+    }
+
+    DWORD status() const { return status_; }
+    const std::string& validatorSeen() const { return validatorSeen_; }
+    bool continuesKeptBytes() const { return status_ == 206 && rangeStart_ == std::to_string(kept_); }
+
+private:
+    // True when the transfer has had its time: no request sent within the
+    // connect limit, or too few bytes over the last whole window.
+    // Called with `mutex_` held.
+    bool overdue(Clock::time_point now) {
+        if (!requestSent_ && received_ == 0 && now - started_ >= kConnectTimeout) return true;
+        if (now - windowStart_ < kLowSpeedWindow) return false;
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(kLowSpeedWindow).count();
+        if (received_ - windowBytes_ < kLowSpeedBytes * static_cast<std::uint64_t>(seconds)) return true;
+        windowStart_ = now;
+        windowBytes_ = received_;
+        return false;
+    }
+
+    // A store that sends nothing at all brings no progress report to end the
+    // transfer from, so this thread aborts the binding instead.
+    void watch() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!stopping_) {
+            wake_.wait_for(lock, kWatchdogTick);
+            if (stopping_ || !overdue(Clock::now())) continue;
+            // Abort may report the end of the binding at once, which takes the lock.
+            IBinding* binding = binding_;
+            binding->AddRef();
+            lock.unlock();
+            binding->Abort();
+            binding->Release();
+            return;
+        }
+    }
+
+    Downloader& progress_;
+    const std::uint64_t kept_;
+    const std::string validator_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::thread watchdog_;
+    IBinding* binding_ = nullptr;
+    bool stopping_ = false;
+    bool requestSent_ = false;
+    const Clock::time_point started_ = Clock::now();
+    Clock::time_point windowStart_ = started_;
+    std::uint64_t received_ = 0, windowBytes_ = 0;
+    std::atomic<DWORD> status_{0};
+    std::string validatorSeen_, rangeStart_;
+};
+
+std::uint64_t fileSize(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// Adds the bytes of `piece` to the end of `partial`; false on a write error.
+bool appendFile(const std::wstring& piece, const std::wstring& partial) {
+    std::FILE* from = fs::openFile(piece, "rb");
+    std::FILE* to = fs::openFile(partial, "ab");
+    bool ok = from && to;
+    static char buffer[1 << 16];
+    static std::mutex bufferMutex;
+    std::lock_guard<std::mutex> lock(bufferMutex);
+    while (ok) {
+        const size_t size = std::fread(buffer, 1, sizeof buffer, from);
+        if (size == 0) break;
+        ok = std::fwrite(buffer, 1, size, to) == size;
+    }
+    if (from) std::fclose(from);
+    if (to && std::fclose(to) != 0) ok = false;
+    return ok;
+}
+
+void reportFailure(const std::string& url, long code) {
+    writeDiagnostic("Download failed for: " + url + " HRESULT: " + std::to_string(code));
+}
+
 }  // namespace
+
+namespace download_platform {
+
+Attempt transferPart(Downloader& progress, const std::string& url, const std::wstring& partial,
+                     std::string& validator) {
+    const UrlFunctions& system = urlFunctions();
+    const std::wstring wideUrl = utf8ToWide(url);
+    // A file that changed on the server must be fetched anew, not from the cache.
+    if (system.forgetWide) system.forgetWide(wideUrl.c_str());
+    // The moniker writes a whole answer to its file, so the answer lands in a
+    // piece of its own that then continues or replaces the partial file.
+    const std::wstring piece = partial + L".piece";
+    fs::removeFile(piece);
+    const std::uint64_t kept = validator.empty() ? 0 : fileSize(partial);
+
+    BoundedTransfer transfer(progress, kept, validator);
+    const HRESULT result =
+        system.downloadWide ? system.downloadWide(nullptr, wideUrl.c_str(), piece.c_str(), 0, &transfer) : E_NOTIMPL;
+    transfer.stopWatchdog();
+    const DWORD status = transfer.status();
+
+    if (status >= 400) {
+        // The moniker keeps error pages as if they were the file: drop it.
+        fs::removeFile(piece);
+        reportFailure(url, -static_cast<long>(status));
+        if (status == 416) validator.clear();
+        if (status == 416 || status >= 500 || status == 408 || status == 429) return Attempt::CutOff;
+        return Attempt::Missing;
+    }
+    if (status == 206 && !transfer.continuesKeptBytes()) {
+        fs::removeFile(piece);
+        validator.clear();
+        reportFailure(url, -static_cast<long>(E_UNEXPECTED));
+        return Attempt::CutOff;
+    }
+    // What arrived (all of it, or what came before the transfer was cut off)
+    // continues the kept bytes or replaces them.
+    if (GetFileAttributesW(piece.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        if (status == 206) {
+            const bool appended = appendFile(piece, partial);
+            fs::removeFile(piece);
+            if (!appended) {
+                reportFailure(url, -static_cast<long>(STG_E_WRITEFAULT));
+                return Attempt::LocalFailure;
+            }
+        } else {
+            if (fs::replaceFile(piece, partial) != 0) {
+                fs::removeFile(piece);
+                reportFailure(url, -static_cast<long>(STG_E_WRITEFAULT));
+                return Attempt::LocalFailure;
+            }
+            validator = transfer.validatorSeen();
+        }
+    } else if (SUCCEEDED(result)) {
+        reportFailure(url, -static_cast<long>(STG_E_WRITEFAULT));
+        return Attempt::LocalFailure;
+    }
+    if (FAILED(result)) {
+        reportFailure(url, static_cast<long>(result));
+        return result == INET_E_UNKNOWN_PROTOCOL || result == INET_E_INVALID_URL ? Attempt::Missing : Attempt::CutOff;
+    }
+    return Attempt::Complete;
+}
+
+}  // namespace download_platform
 
 void downloadFile(Downloader& callback, const std::wstring& url, const std::wstring& destination) {
     const UrlFunctions& system = urlFunctions();
-    // A file that changed on the server must be fetched anew, not from the cache.
     if (system.forgetWide) system.forgetWide(url.c_str());
     if (!deleteFileWithRetries(destination)) {
         writeDiagnostic(L"Failed to prepare file for download: " + destination);
         return;
     }
-    const HRESULT result = system.downloadWide ? system.downloadWide(nullptr, url.c_str(), destination.c_str(), 0, &callback)
+    BoundedTransfer transfer(callback, 0, {});
+    const HRESULT result = system.downloadWide ? system.downloadWide(nullptr, url.c_str(), destination.c_str(), 0, &transfer)
                                                : E_NOTIMPL;
     if (FAILED(result))
         writeDiagnostic(L"Download failed for: " + url + L" HRESULT: " + std::to_wstring(static_cast<long>(result)));
@@ -72,8 +355,9 @@ void downloadFile(Downloader& callback, const std::string& url, const std::strin
         writeDiagnostic("Failed to prepare file for download: " + destination);
         return;
     }
+    BoundedTransfer transfer(callback, 0, {});
     const HRESULT result = system.downloadNarrow
-                               ? system.downloadNarrow(nullptr, url.c_str(), destination.c_str(), 0, &callback)
+                               ? system.downloadNarrow(nullptr, url.c_str(), destination.c_str(), 0, &transfer)
                                : E_NOTIMPL;
     if (FAILED(result))
         writeDiagnostic("Download failed for: " + url + " HRESULT: " + std::to_string(static_cast<long>(result)));

@@ -68,4 +68,13 @@ void guardedDownload(Downloader& downloader, const std::string& url, const std::
     downloadFile(downloader, url, destination);
 }
 
+bool guardedFetch(Downloader& downloader, const std::vector<std::string>& baseUrls, const std::string& relativePath,
+                  const std::wstring& destination, const AcceptDownload& accept) {
+    if (!clearedToDownload()) {
+        writeDiagnostic(L"Cannot proceed with update. Game is still running.");
+        return false;
+    }
+    return fetchFile(downloader, baseUrls, relativePath, destination, accept);
+}
+
 }  // namespace starfell

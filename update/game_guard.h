@@ -2,6 +2,7 @@
 // closed with the player's consent first, otherwise that one download is skipped.
 #pragma once
 #include <string>
+#include <vector>
 
 #include "update/download.h"
 
@@ -19,6 +20,9 @@ bool closeGame();
 
 void guardedDownload(Downloader& downloader, const std::wstring& url, const std::wstring& destination);
 void guardedDownload(Downloader& downloader, const std::string& url, const std::string& destination);
+// fetchFile behind the same guard; false when skipped or failed.
+bool guardedFetch(Downloader& downloader, const std::vector<std::string>& baseUrls, const std::string& relativePath,
+                  const std::wstring& destination, const AcceptDownload& accept = {});
 
 // The same, for any image name (platform files; also used by the tests, which
 // must never touch a real game client).

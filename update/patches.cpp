@@ -17,6 +17,7 @@
 #include "core/packet.h"
 #include "update/archive_files.h"
 #include "update/archive_paths.h"
+#include "update/archive_view.h"
 #include "update/download.h"
 #include "update/game_guard.h"
 #include "update/version_store.h"
@@ -190,7 +191,12 @@ bool readPatchNumber(const std::wstring& entry, std::int32_t& number) {
 bool extractArchive(const std::string& archivePath, const std::string& destinationFolder, bool writeVersionFile) {
     std::FILE* file = archive_files::openForReading(archivePath);
     mz_zip_archive zip{};
-    if (!file || !mz_zip_reader_init_cfile(&zip, file, 0, 0)) {
+    // Opened where the archive really starts, so stubs and mis-stated
+    // directory sizes are read as unzip reads them.
+    ArchiveView view = file ? viewArchive(file) : ArchiveView{};
+    zip.m_pRead = readArchiveView;
+    zip.m_pIO_opaque = &view;
+    if (!file || !mz_zip_reader_init(&zip, view.size, 0)) {
         if (file) std::fclose(file);
         writeDiagnostic("Failed to open archive: " + archivePath);
         return false;
@@ -250,7 +256,7 @@ void removeInstalledArchives(const std::wstring& staging, std::int32_t installed
 
 // `versionFolder` is the same folder as a narrow path, where "version.dat" is read.
 void applyPatches(const std::string& packet, const std::wstring& folder, const std::string& versionFolder,
-                  const std::string& patchBaseUrl, bool closeRunningGame) {
+                  const std::vector<std::string>& patchBaseUrls, bool closeRunningGame) {
     if (packet.size() < 5 || static_cast<unsigned char>(packet[4]) == 0) return;
     const std::string list = readString(packet, 5, static_cast<unsigned char>(packet[4]));
     const std::vector<std::wstring> entries = splitText(utf8ToWide(list), L"\n");
@@ -276,7 +282,6 @@ void applyPatches(const std::string& packet, const std::wstring& folder, const s
     // applied before it: the rest of the list is still applied, but a version
     // past the failed patch would claim files that are not there.
     bool failed = false;
-    const std::wstring baseUrl = utf8ToWide(patchBaseUrl);
     for (const std::wstring& entry : entries) {
         std::int32_t number = 0;
         if (!readPatchNumber(entry, number)) {
@@ -287,10 +292,10 @@ void applyPatches(const std::string& packet, const std::wstring& folder, const s
 
         launcherState.phase = LauncherPhase::Patching;
         const std::wstring archive = staging + fs::kWideSeparator + entry + L".zip";
-        const std::wstring url = baseUrl + L"patches/" + entry + L".zip";
+        const std::string archivePath = "patches/" + wideToUtf8(entry) + ".zip";
         launcherState.setStatusText(wideToUtf8(L"Downloading version: " + entry + L"/" + target));
-        if (closeRunningGame) guardedDownload(downloader, url, archive);
-        else downloadFile(downloader, url, archive);
+        if (closeRunningGame) guardedFetch(downloader, patchBaseUrls, archivePath, archive);
+        else fetchFile(downloader, patchBaseUrls, archivePath, archive);
         // After a failed patch no later archive may set the version file past it.
         const bool applied = extractArchive(wideToUtf8(archive), wideToUtf8(folder), !failed);
         if (applied) fs::removeFile(archive);
@@ -316,12 +321,12 @@ void applyPatches(const std::string& packet, const std::wstring& folder, const s
 }  // namespace
 
 void applyPatchList(const std::string& packet) {
-    applyPatches(packet, launcherFolder(), launcherFolderNarrow(), launcherConfig().PatchBaseUrl, true);
+    applyPatches(packet, launcherFolder(), launcherFolderNarrow(), launcherConfig().PatchBaseUrls, true);
 }
 
 void applyPatchList(const std::string& packet, const std::wstring& folder, const std::string& patchBaseUrl,
                     bool closeRunningGame) {
-    applyPatches(packet, folder, wideToUtf8(folder), patchBaseUrl, closeRunningGame);
+    applyPatches(packet, folder, wideToUtf8(folder), {patchBaseUrl}, closeRunningGame);
 }
 
 }  // namespace starfell

@@ -52,7 +52,7 @@ std::wstring incomingLauncherBuildName() {
                       ".part");
 }
 
-bool replaceLauncherBuild(Downloader& downloader, const std::string& url) {
+bool replaceLauncherBuild(Downloader& downloader, const std::string& relativePath) {
     std::lock_guard<std::mutex> noCleanupMeanwhile(buildFilesMutex());
     const std::wstring folder = launcherFolder();
     const std::wstring current = folder + launcherBuildName();
@@ -62,7 +62,7 @@ bool replaceLauncherBuild(Downloader& downloader, const std::string& url) {
     // The new build arrives under a name of its own, so a failed, cut-off or
     // killed download never touches the build the player starts.
     fs::removeFile(incoming);
-    downloadFile(downloader, utf8ToWide(url), incoming);
+    fetchFile(downloader, launcherConfig().PatchBaseUrls, relativePath, incoming);
     if (!self_update_platform::isPlausibleExecutable(incoming)) {
         fs::removeFile(incoming);
         reportFailure(L"Launcher update failed: no usable build downloaded to: " + incoming);
@@ -91,7 +91,9 @@ bool replaceLauncherBuild(Downloader& downloader, const std::string& url) {
     return false;
 }
 
-void replaceLauncher(Downloader& downloader, const std::string& url) { replaceLauncherBuild(downloader, url); }
+void replaceLauncher(Downloader& downloader, const std::string& relativePath) {
+    replaceLauncherBuild(downloader, relativePath);
+}
 
 bool isOutdatedVerdict(const std::string& packet) {
     // The whole text field, byte for byte: "false" followed by a NUL and more
@@ -108,9 +110,8 @@ void checkLauncherBuild(const std::string& packet) {
     launcherState.phase = LauncherPhase::SelfUpdating;
     launcherState.setStatusText("Download a new version of the Launcher.");
     const LauncherConfig& config = launcherConfig();
-    const std::string url = config.PatchBaseUrl + "patches/Launcher/" + config.BrandName + "Launcher" +
-                            self_update_platform::kExecutableSuffix;
-    if (replaceLauncherBuild(downloader, url)) endProcess(0);
+    const std::string build = "patches/Launcher/" + config.BrandName + "Launcher" + self_update_platform::kExecutableSuffix;
+    if (replaceLauncherBuild(downloader, build)) endProcess(0);
     // The rest of the run goes on as for a current build.
     LauncherPhase updating = LauncherPhase::SelfUpdating;
     launcherState.phase.compare_exchange_strong(updating, LauncherPhase::Greeted);

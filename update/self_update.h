@@ -13,14 +13,15 @@ namespace starfell {
 // and says so in the status line.
 void checkLauncherBuild(const std::string& packet);
 
-// Downloads the new build from `url` under a name of its own, writes it to
+// Fetches the new build (`relativePath` below the patch bases, first that
+// serves it) under a name of its own, writes it to
 // disk, swaps it in under the launcher's name (the running build kept as the
 // old build) and starts it. A download that leaves no usable executable, or a
 // build that cannot be swapped in or started, leaves the running build under
 // the launcher's name, starts nothing and sets the status line.
-void replaceLauncher(Downloader& downloader, const std::string& url);
+void replaceLauncher(Downloader& downloader, const std::string& relativePath);
 // The same, telling whether the new build was started.
-bool replaceLauncherBuild(Downloader& downloader, const std::string& url);
+bool replaceLauncherBuild(Downloader& downloader, const std::string& relativePath);
 
 // True for a hello answer whose text field is exactly "false".
 bool isOutdatedVerdict(const std::string& packet);

@@ -323,7 +323,7 @@ TEST(ConcurrentPackets, NewsPatchListsAndFileChecksInQuickSuccession) {
         LauncherSnapshot snapshot;
         while (!stop) {
             launcherState.refreshSnapshot(snapshot);
-            volatile std::int32_t percent = downloader.percent.load(std::memory_order_relaxed);
+            volatile std::int32_t percent = downloadPercent();
             (void)percent;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }

@@ -16,6 +16,7 @@
 #include "base/text_utils.h"
 #include "test_support.h"
 #include "update/download.h"
+#include "update/downloader_posix.h"
 
 namespace starfell {
 namespace {
@@ -55,6 +56,15 @@ private:
     int port_ = 0;
     std::atomic<int> served_{0};
 };
+
+TEST(DownloaderPercent, IsNeverResetBetweenReports) {
+    Downloader callback;
+    callback.percent = 100;
+    callback.OnProgress(0, 5000, 0, nullptr);
+    EXPECT_EQ(callback.percent, 100);
+    callback.OnProgress(2500, 5000, 0, nullptr);
+    EXPECT_EQ(callback.percent, 50);
+}
 
 class Download : public ::testing::Test {
 protected:

@@ -1,11 +1,14 @@
-// Extraction never writes through a symbolic link, wherever it points, and a
-// write that runs out of room leaves the game folder as it was.
+// Extraction never writes through a symbolic link, wherever it points, a
+// write that runs out of room leaves the game folder as it was, and archives
+// that Info-ZIP's tools make or accept unpack as `unzip -o` unpacks them.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <map>
 
 #include "test_support.h"
 #include "update/patches.h"
@@ -89,6 +92,69 @@ TEST(ExtractOutOfRoom, EntryThatDoesNotFitKeepsTheOldFileAndLeavesNoPart) {
 
     EXPECT_TRUE(extractArchive(archive, game.narrow()));
     EXPECT_EQ(test::readFile(game.path() / "big.dat"), big);
+}
+
+// Every file below `folder` with its size and a hash of its content.
+std::map<std::string, std::pair<size_t, size_t>> filesBelow(const fsys::path& folder) {
+    std::map<std::string, std::pair<size_t, size_t>> files;
+    for (const auto& entry : fsys::recursive_directory_iterator(folder)) {
+        if (!entry.is_regular_file()) continue;
+        const std::string content = test::readFile(entry.path());
+        files[fsys::relative(entry.path(), folder).string()] = {content.size(), std::hash<std::string>()(content)};
+    }
+    return files;
+}
+
+void setLittle32(std::string& bytes, size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
+}
+
+// Archives made by `zip`, then given a stub in front or an end record that
+// understates the directory's size, unpack to what `unzip -o` makes of them;
+// those that unzip refuses (a size reaching past the end record) are refused.
+TEST(ExtractOtherTools, StubInFrontAndMisstatedDirectorySizeUnpackLikeUnzip) {
+    test::ScratchFolder work;
+    fsys::create_directories(work.path() / "in" / "data");
+    test::writeFile(work.path() / "in" / "data" / "world.map", test::patternBytes(70000));
+    test::writeFile(work.path() / "in" / "readme.txt", "hello");
+    const std::string zipped = work.narrow() + "made.zip";
+    ASSERT_EQ(std::system(("cd '" + work.narrow() + "in' && zip -qr '" + zipped + "' data readme.txt").c_str()), 0);
+    const std::string made = test::readFile(zipped);
+    const size_t end = made.rfind("PK\x05\x06");
+    ASSERT_NE(end, std::string::npos);
+
+    std::string understated = made, overstated = made;
+    setLittle32(understated, end + 12, 46);
+    setLittle32(overstated, end + 12, 100000);
+    std::string hopeless = "#!/bin/sh\necho stub\nexit 0\n" + overstated;
+    const std::map<std::string, std::string> archives = {
+        {"stub", "#!/bin/sh\necho self-extracting stub\nexit 0\n" + std::string(3000, '\x90') + made},
+        {"understated", understated},
+        {"overstated", overstated},
+        {"hopeless", hopeless},
+    };
+    for (const auto& [name, bytes] : archives) {
+        SCOPED_TRACE(name);
+        const std::string archive = work.narrow() + name + ".zip";
+        test::writeFile(archive, bytes);
+        const fsys::path byUnzip = work.path() / ("unzip-" + name), byUs = work.path() / ("ours-" + name);
+        fsys::create_directories(byUnzip);
+        fsys::create_directories(byUs);
+        const int unzipped =
+            std::system(("unzip -qq -o '" + archive + "' -d '" + byUnzip.string() + "' >/dev/null 2>&1").c_str());
+        test::CapturedDiagnostics diagnostics;
+        const bool ours = extractArchive(archive, byUs.string() + "/");
+        if (name == "overstated" || name == "hopeless") {
+            EXPECT_NE(unzipped, 0);
+            EXPECT_FALSE(ours);
+            EXPECT_EQ(diagnostics.text(), "Failed to open archive: " + archive + "\n");
+            EXPECT_TRUE(fsys::is_empty(byUs));
+            continue;
+        }
+        EXPECT_TRUE(ours) << diagnostics.text();
+        EXPECT_EQ(filesBelow(byUs), filesBelow(byUnzip));
+        EXPECT_EQ(filesBelow(byUs).size(), 2u);
+    }
 }
 
 }  // namespace

@@ -30,15 +30,6 @@ TEST(ProgressPercent, TruncatesTowardZeroAndStaysWithinAHundred) {
     EXPECT_EQ(progressPercent(3000000000ull, 4000000000ull, 0), 75);
 }
 
-TEST(DownloaderPercent, IsNeverResetBetweenReports) {
-    Downloader callback;
-    callback.percent = 100;
-    callback.OnProgress(0, 5000, 0, nullptr);
-    EXPECT_EQ(callback.percent, 100);
-    callback.OnProgress(2500, 5000, 0, nullptr);
-    EXPECT_EQ(callback.percent, 50);
-}
-
 class VersionFile : public ::testing::Test {
 protected:
     std::filesystem::path file() const { return folder.path() / "version.dat"; }
