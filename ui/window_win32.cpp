@@ -1,6 +1,7 @@
 // The launcher window on Windows: a borderless Win32 popup with a Direct3D 8
 // device, the UI thread's frame loop and the main thread's message pump.
 #include <windows.h>
+#include <windowsx.h>
 #include <d3d8.h>
 
 #include <cstdlib>
@@ -98,6 +99,26 @@ int controlOf(const QueuedMessage& m) {
             return m.wParam < 256 ? 256 + static_cast<int>(m.wParam) : -1;
         default:
             return -1;
+    }
+}
+
+// Follows the pointer through the replayed mouse messages, which carry the
+// position (client coordinates) where they were made.
+void followPointer(const QueuedMessage& m, ImVec2& pointer, bool& known) {
+    switch (m.message) {
+        case WM_MOUSEMOVE:
+        case WM_LBUTTONDOWN: case WM_LBUTTONDBLCLK: case WM_LBUTTONUP:
+        case WM_RBUTTONDOWN: case WM_RBUTTONDBLCLK: case WM_RBUTTONUP:
+        case WM_MBUTTONDOWN: case WM_MBUTTONDBLCLK: case WM_MBUTTONUP:
+        case WM_XBUTTONDOWN: case WM_XBUTTONDBLCLK: case WM_XBUTTONUP:
+            pointer = ImVec2(static_cast<float>(GET_X_LPARAM(m.lParam)), static_cast<float>(GET_Y_LPARAM(m.lParam)));
+            known = true;
+            break;
+        case WM_MOUSELEAVE:
+            known = false;
+            break;
+        default:
+            break;
     }
 }
 
@@ -237,6 +258,8 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)()) {
     if (prepare) prepare();
 
     std::vector<QueuedMessage> input, pending;
+    ImVec2 pointer;
+    bool pointerKnown = false;
     for (;;) {
         // This thread's own queue (the window's messages go to the main thread)
         bool quit = false;
@@ -252,12 +275,19 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)()) {
         inputQueue().drain(input);
         pending.insert(pending.end(), input.begin(), input.end());
         const size_t portion = framePortion(pending, controlOf);
-        for (size_t i = 0; i < portion; ++i)
-            ImGui_ImplWin32_WndProcHandler(pending[i].window, pending[i].message, pending[i].wParam, pending[i].lParam);
+        for (size_t i = 0; i < portion; ++i) {
+            const QueuedMessage& m = pending[i];
+            ImGui_ImplWin32_WndProcHandler(m.window, m.message, m.wParam, m.lParam);
+            followPointer(m, pointer, pointerKnown);
+        }
         pending.erase(pending.begin(), pending.begin() + portion);
 
         rendererNewFrame();
         ImGui_ImplWin32_NewFrame();
+        // The backend reads the live cursor, which may already be far from where
+        // a replayed click was made (a late frame would press what the pointer
+        // has moved on to): the GUI sees the pointer where the replayed messages put it.
+        if (pointerKnown) ImGui::GetIO().MousePos = pointer;
         ImGui::NewFrame();
         drawFrame();
         ImGui::EndFrame();
