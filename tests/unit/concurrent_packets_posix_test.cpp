@@ -4,7 +4,6 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <openssl/evp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -24,6 +23,7 @@
 #include "integrity/file_md5.h"
 #include "integrity/verify_files.h"
 #include "loopback_store.h"
+#include "test_packets.h"
 #include "test_support.h"
 #include "update/download.h"
 #include "update/patches.h"
@@ -39,17 +39,11 @@ using Clock = std::chrono::steady_clock;
 using test::Entry;
 using test::fileCheckPacket;
 using test::field;
+using test::md5Of;
 using test::newsPacket;
 using test::patchListPacket;
 using test::typed;
 using test::waitFor;
-
-std::string md5Of(const std::string& bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr);
-    return digestToHex(digest, length);
-}
 
 // ---------------------------------------------------------------- loopback servers
 
