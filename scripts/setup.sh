@@ -30,6 +30,7 @@ declare -A SHA256=(
   [r-cran-zip_2.2.2.orig.tar.gz]=e16cde23bb283efbe9b6bce19575c716c371d09033b42514471ccb444c0a8ea4
   [libpng1.6_1.6.39.orig.tar.gz]=a00e9d2f2f664186e4202db9299397f851aea71b36a35e74910b8820e380d441
   [libsodium_1.0.18.orig.tar.gz]=d59323c6b712a1519a5daf710b68f5e7fde57040845ffec53850911f10a5d4f4
+  [cpp-httplib_0.11.4+ds.orig.tar.xz]=8b1a5df569003b6a4f24c68489bbda5c64aec94697bdc9ebba5d79408b2ae7eb
   [fortawesome-fontawesome-free-5.15.3.tgz]=14ad218f2147a8e88619df88a8a0be6dde7c2065ab7f42c41576ad220d49e7fa
   [font-awesome-4.7.0.tgz]=92042b715919e17499ded134884b0318fd88041efac9b0f3204069df52222a61
 )
@@ -115,6 +116,14 @@ unpack_third_party() {
     rm -rf "$THIRD/libpng" && mkdir -p "$THIRD/libpng"
     tar -xzf "$DL/libpng1.6_1.6.39.orig.tar.gz" -C "$THIRD/libpng" --strip-components=1
   fi
+  # The whole single-file cpp-httplib for the Windows unit tests' loopback HTTP
+  # store: Debian's libcpp-httplib-dev header holds declarations only, its code
+  # is in a Linux shared library.
+  if [ ! -f "$THIRD/cpp-httplib/httplib.h" ]; then
+    rm -rf "$THIRD/cpp-httplib" && mkdir -p "$THIRD/cpp-httplib"
+    tar -xJf "$DL/cpp-httplib_0.11.4+ds.orig.tar.xz" -C "$THIRD/cpp-httplib" --strip-components=1 \
+        --wildcards '*/httplib.h' '*/LICENSE'
+  fi
   mkdir -p "$THIRD/fonts"
   if [ ! -f "$THIRD/fonts/fa-solid-900.ttf" ]; then
     tar -xzf "$DL/fortawesome-fontawesome-free-5.15.3.tgz" -O package/webfonts/fa-solid-900.ttf > "$THIRD/fonts/fa-solid-900.ttf"
@@ -158,6 +167,7 @@ main() {
   fetch_source_package r-cran-zip r-cran-zip_2.2.2.orig.tar.gz
   fetch_source_package libpng1.6 libpng1.6_1.6.39.orig.tar.gz
   fetch_source_package libsodium libsodium_1.0.18.orig.tar.gz
+  fetch_source_package cpp-httplib cpp-httplib_0.11.4+ds.orig.tar.xz
   fetch_npm @fortawesome/fontawesome-free@5.15.3 fortawesome-fontawesome-free-5.15.3.tgz
   fetch_npm font-awesome@4.7.0 font-awesome-4.7.0.tgz
   unpack_third_party

@@ -4,7 +4,6 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <openssl/evp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -23,7 +22,8 @@
 #include "core/server_connection.h"
 #include "integrity/file_md5.h"
 #include "integrity/verify_files.h"
-#include "loopback_store_posix.h"
+#include "loopback_store.h"
+#include "test_packets.h"
 #include "test_support.h"
 #include "update/download.h"
 #include "update/patches.h"
@@ -36,183 +36,14 @@ namespace {
 namespace fsys = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-std::string md5Of(const std::string& bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr);
-    return digestToHex(digest, length);
-}
-
-std::string typed(PacketType type) {
-    std::string packet(4, '\0');
-    writePacketType(packet, type);
-    return packet;
-}
-
-std::string field(const std::string& text) { return static_cast<char>(text.size()) + text; }
-
-std::string newsPacket(const std::vector<std::string>& lines) {
-    std::string packet = typed(PacketType::News) + static_cast<char>(lines.size());
-    for (const auto& line : lines) packet += field(line);
-    return packet;
-}
-
-std::string patchListPacket(const std::string& numbers) { return typed(PacketType::PatchList) + field(numbers); }
-
-struct Entry {
-    std::string path, downloadName, digests;
-};
-
-std::string fileCheckPacket(const std::vector<Entry>& entries) {
-    std::string packet = typed(PacketType::FileCheck) + static_cast<char>(entries.size()) + field("files");
-    for (const auto& entry : entries) packet += field(entry.path) + field(entry.downloadName) + field(entry.digests);
-    return packet;
-}
-
-template <typename Predicate>
-bool waitFor(Predicate done, std::chrono::milliseconds limit) {
-    const auto deadline = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
-// ---------------------------------------------------------------- the game files' turn
-
-// Handlers that record when they run and can be held inside their work.
-struct Recorder {
-    std::mutex mutex;
-    std::condition_variable changed;
-    int inside = 0, mostInside = 0, news = 0;
-    bool release = false;
-
-    void work() {
-        std::unique_lock<std::mutex> lock(mutex);
-        mostInside = std::max(mostInside, ++inside);
-        changed.notify_all();
-        changed.wait(lock, [this] { return release; });
-        --inside;
-    }
-};
-Recorder* recorder = nullptr;
-
-TEST(GameFilesWork, PatchAndFileListsTakeTurnsWhileNewsGoesOn) {
-    Recorder record;
-    recorder = &record;
-    const PacketHandlers handlers{
-        [](const std::string&) {},
-        [](const std::string&) {
-            std::lock_guard<std::mutex> lock(recorder->mutex);
-            ++recorder->news;
-            recorder->changed.notify_all();
-        },
-        [](const std::string&) { recorder->work(); },
-        [](const std::string&) { recorder->work(); },
-        [] {},
-    };
-    LauncherState state;
-    state.authorised = 1;
-    std::vector<std::thread> threads;
-    for (const std::string& packet : {patchListPacket("1001"), fileCheckPacket({}), patchListPacket("1002"),
-                                      fileCheckPacket({})})
-        threads.emplace_back([&, packet] { dispatchPacket(packet, handlers, state); });
-    {
-        std::unique_lock<std::mutex> lock(record.mutex);
-        ASSERT_TRUE(record.changed.wait_for(lock, std::chrono::seconds(10), [&] { return record.inside == 1; }));
-    }
-    // While one list works, a News packet is still handled at once.
-    threads.emplace_back([&] { dispatchPacket(newsPacket({"meanwhile"}), handlers, state); });
-    {
-        std::unique_lock<std::mutex> lock(record.mutex);
-        EXPECT_TRUE(record.changed.wait_for(lock, std::chrono::seconds(10), [&] { return record.news == 1; }));
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // room for a wrongly admitted second list
-    {
-        std::lock_guard<std::mutex> lock(record.mutex);
-        record.release = true;
-        record.changed.notify_all();
-    }
-    for (auto& thread : threads) thread.join();
-    EXPECT_EQ(record.mostInside, 1);
-    recorder = nullptr;
-}
-
-TEST(FloodedNews, ListStopsAtItsCapKeepingTheFirstLines) {
-    LauncherState state;
-    std::vector<std::string> lines;
-    for (int packet = 0; packet < 4; ++packet) {
-        lines.clear();
-        for (int i = 0; i < 255; ++i) lines.push_back(std::to_string(packet * 255 + i));
-        parseNews(newsPacket(lines), state);
-    }
-    const std::vector<std::string> kept = state.newsItems();
-    ASSERT_EQ(kept.size(), kMaximumNewsItems);
-    for (size_t i = 0; i < kept.size(); ++i) ASSERT_EQ(kept[i], std::to_string(i));
-
-    // The snapshot the screen draws from stops there too.
-    LauncherSnapshot snapshot;
-    state.refreshSnapshot(snapshot);
-    parseNews(newsPacket({"late"}), state);
-    const std::uint64_t revision = snapshot.newsRevision;
-    state.refreshSnapshot(snapshot);
-    EXPECT_EQ(snapshot.newsRevision, revision);
-    EXPECT_EQ(snapshot.newsItems, kept);
-}
-
-// News handlers that stay at work until released, as lists stuck behind a slow download would.
-struct Gate {
-    std::mutex mutex;
-    std::condition_variable opened;
-    bool open = false;
-    std::atomic<int> handled{0};
-};
-Gate* gate = nullptr;
-
-const PacketHandlers heldHandlers{
-    [](const std::string&) {},
-    [](const std::string&) {
-        std::unique_lock<std::mutex> lock(gate->mutex);
-        gate->opened.wait(lock, [] { return gate->open; });
-        ++gate->handled;
-    },
-    [](const std::string&) {},
-    [](const std::string&) {},
-    [] {},
-};
-
-TEST(PacketThreads, BlocksBeyondTheThreadsAtWorkAreDroppedNotQueuedWithoutEnd) {
-    Gate held;
-    gate = &held;
-    const std::int32_t wasAuthorised = launcherState.authorised.exchange(1);
-    setPacketHandlers(heldHandlers);
-    test::CapturedDiagnostics diagnostics;
-    ASSERT_EQ(packetThreadsAtWork(), 0);
-    for (int i = 0; i < kMaximumPacketThreads; ++i) ASSERT_TRUE(startPacketThread(newsPacket({"held"}))) << i;
-    EXPECT_EQ(packetThreadsAtWork(), kMaximumPacketThreads);
-    EXPECT_FALSE(startPacketThread(newsPacket({"one too many"})));
-    EXPECT_FALSE(startPacketThread(newsPacket({"and another"})));
-    EXPECT_EQ(packetThreadsAtWork(), kMaximumPacketThreads);
-    // Said once for the run of dropped blocks, not once per block.
-    const std::string said = diagnostics.text();
-    EXPECT_NE(said.find("Packet dropped: packet threads still at work: 64"), std::string::npos) << said;
-    EXPECT_EQ(said.find("Packet dropped", said.find("Packet dropped") + 1), std::string::npos) << said;
-
-    {
-        std::lock_guard<std::mutex> lock(held.mutex);
-        held.open = true;
-    }
-    held.opened.notify_all();
-    ASSERT_TRUE(waitFor([] { return packetThreadsAtWork() == 0; }, std::chrono::seconds(20)));
-    EXPECT_EQ(held.handled.load(), kMaximumPacketThreads);
-    // Once the work is done, blocks are taken again.
-    EXPECT_TRUE(startPacketThread(newsPacket({"later"})));
-    ASSERT_TRUE(waitFor([] { return packetThreadsAtWork() == 0; }, std::chrono::seconds(20)));
-    EXPECT_EQ(held.handled.load(), kMaximumPacketThreads + 1);
-    setPacketHandlers(launcherHandlers());
-    launcherState.authorised = wasAuthorised;
-}
+using test::Entry;
+using test::fileCheckPacket;
+using test::field;
+using test::md5Of;
+using test::newsPacket;
+using test::patchListPacket;
+using test::typed;
+using test::waitFor;
 
 // ---------------------------------------------------------------- loopback servers
 

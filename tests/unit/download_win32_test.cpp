@@ -1,10 +1,20 @@
-// The Windows progress callback itself (transfers are tested end to end under Wine).
+// The Windows progress callback, and downloads through Wine's URL moniker that
+// fail on the server's side. Unlike libcurl it reports success for an HTTP error
+// status and saves the error page in place of the file, and for a destination
+// folder that does not exist; the callers' digest and signature checks notice.
+#include "loopback_store.h"
+
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+#include "update/download.h"
 #include "update/downloader_win32.h"
 
 namespace starfell {
 namespace {
+
+using test::CapturedDiagnostics;
+using test::ScratchFolder;
 
 TEST(DownloaderPercent, IsNeverResetBetweenReports) {
     Downloader callback;
@@ -13,6 +23,28 @@ TEST(DownloaderPercent, IsNeverResetBetweenReports) {
     EXPECT_EQ(callback.percent, 100);
     callback.OnProgress(2500, 5000, 0, nullptr);
     EXPECT_EQ(callback.percent, 50);
+}
+
+TEST(DownloadFailure, ErrorStatusSavesTheErrorPageWithoutADiagnostic) {
+    ScratchFolder folder;
+    test::LoopbackStore store("");
+    store.answer("broken", 500, "server error page");
+    test::writeFile(folder.path() / "missing.zip", "previous content");
+    CapturedDiagnostics diagnostics;
+    downloadFile(downloader, store.url() + "missing.zip", folder.narrow() + "missing.zip");
+    downloadFile(downloader, store.url() + "broken", folder.narrow() + "broken");
+    EXPECT_EQ(diagnostics.text(), "");
+    // The previous content is gone either way: a stale file never passes for a fresh one.
+    EXPECT_EQ(test::readFile(folder.path() / "missing.zip"), "");
+    EXPECT_EQ(test::readFile(folder.path() / "broken"), "server error page");
+}
+
+TEST(DownloadFailure, UnwritableFolderLeavesNoFile) {
+    ScratchFolder folder;
+    test::LoopbackStore store("");
+    store.put("big.bin", test::patternBytes(1 << 20));
+    downloadFile(downloader, store.url() + "big.bin", folder.narrow() + "no\\such\\folder\\big.bin");
+    EXPECT_TRUE(test::namesIn(folder.path()).empty());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Helpers shared by the unit tests.
 #include "test_support.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -10,6 +11,7 @@
 
 #include "base/text_utils.h"
 #include "core/launcher_state.h"
+#include "integrity/file_md5.h"
 
 namespace starfell::test {
 
@@ -65,6 +67,19 @@ std::string patternBytes(size_t size) {
     std::string bytes(size, '\0');
     for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + 3) % 251);
     return bytes;
+}
+
+std::vector<std::string> namesIn(const fsys::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fsys::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string md5Of(const std::string& bytes) {
+    ScratchFolder folder;
+    writeFile(folder.path() / "bytes", bytes);
+    return fileMd5(wideOf(folder.path() / "bytes"));
 }
 
 CapturedDiagnostics::CapturedDiagnostics()

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace starfell::test {
 
@@ -33,6 +34,11 @@ void writeFile(const std::filesystem::path& path, const std::string& bytes);
 std::string readFile(const std::filesystem::path& path);
 // Deterministic test content: byte i is (7 i + 3) mod 251.
 std::string patternBytes(size_t size);
+// The sorted names in a folder, to show that nothing else was left there.
+std::vector<std::string> namesIn(const std::filesystem::path& folder);
+// The lowercase hexadecimal MD5 of `bytes`, as a file list gives it (through
+// the launcher's own file MD5, checked against known digests in its own tests).
+std::string md5Of(const std::string& bytes);
 
 // Captures what the launcher writes to its diagnostic streams.
 class CapturedDiagnostics {

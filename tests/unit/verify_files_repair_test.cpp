@@ -1,15 +1,14 @@
 // File verification and repair against a real HTTP store on loopback: what is
 // downloaded, what the run reports, and what it refuses to touch.
+#include "loopback_store.h"
+
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 #include <chrono>
 #include <thread>
 
 #include "core/launcher_state.h"
-#include "integrity/file_md5.h"
 #include "integrity/verify_files.h"
-#include "loopback_store_posix.h"
 #include "test_support.h"
 
 namespace starfell {
@@ -17,12 +16,7 @@ namespace {
 
 namespace fsys = std::filesystem;
 
-std::string md5Of(const std::string& bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr);
-    return digestToHex(digest, length);
-}
+using test::md5Of;
 
 struct Entry {
     std::string relativePath, downloadName, expectedDigests;

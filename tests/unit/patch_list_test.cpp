@@ -2,6 +2,8 @@
 // apply, but the version file stays behind the failed one until a later run
 // fetches it, and the status line says so to the end of the run. Real
 // downloads from a loopback HTTP store.
+#include "loopback_store.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,7 +12,6 @@
 
 #include "core/launcher_state.h"
 #include "core/packet.h"
-#include "loopback_store_posix.h"
 #include "test_support.h"
 #include "integrity/verify_files.h"
 #include "update/patches.h"

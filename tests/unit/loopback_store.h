@@ -1,8 +1,9 @@
-// A static HTTP store on 127.0.0.1 for the Linux loopback tests: files put by
-// their path below a prefix (e.g. "patches/"), 404 for anything else. It logs
-// the paths asked for and how many answers were at work at once.
+// A static HTTP store on 127.0.0.1 for the loopback tests of both builds: files
+// put by their path below a prefix (e.g. "patches/"), 404 for anything else. It
+// logs the paths asked for and how many answers were at work at once.
 #pragma once
 
+// Before anything that may bring in <windows.h>: httplib needs <winsock2.h> first.
 #include <httplib.h>
 
 #include <algorithm>
@@ -30,9 +31,17 @@ public:
             std::lock_guard<std::mutex> lock(mutex_);
             --inFlight_;
             const auto found = files_.find(request.matches[1]);
-            if (found == files_.end()) response.status = 404;
-            else response.set_content(found->second, "application/octet-stream");
+            if (found == files_.end()) {
+                response.status = 404;
+            } else {
+                response.status = found->second.status;
+                response.set_content(found->second.bytes, "application/octet-stream");
+            }
         });
+        // One answer per connection: a client that keeps its connection open
+        // (Wine's wininet does) would otherwise hold up stop() for the whole
+        // keep-alive time.
+        server_.set_keep_alive_max_count(1);
         port_ = server_.bind_to_any_port("127.0.0.1");
         thread_ = std::thread([this] { server_.listen_after_bind(); });
         while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -44,9 +53,11 @@ public:
 
     // The store's root, "http://127.0.0.1:<port>/" (the prefix is not part of it).
     std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
-    void put(const std::string& path, const std::string& bytes) {
+    void put(const std::string& path, const std::string& bytes) { answer(path, 200, bytes); }
+    // An error status with a page of its own, as a store's error pages are.
+    void answer(const std::string& path, int status, const std::string& bytes) {
         std::lock_guard<std::mutex> lock(mutex_);
-        files_[path] = bytes;
+        files_[path] = {status, bytes};
     }
     // Every answer waits this long first, so overlapping requests would show.
     void setDelay(int milliseconds) {
@@ -67,7 +78,11 @@ private:
     std::thread thread_;
     int port_ = 0;
     mutable std::mutex mutex_;
-    std::map<std::string, std::string> files_;
+    struct Answer {
+        int status;
+        std::string bytes;
+    };
+    std::map<std::string, Answer> files_;
     std::vector<std::string> requests_;
     int delayMs_ = 0, inFlight_ = 0, mostInFlight_ = 0;
 };
