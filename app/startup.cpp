@@ -6,6 +6,8 @@
 
 #include "app/packet_handlers.h"
 #include "base/file_platform.h"
+#include "base/file_utils.h"
+#include "base/launcher_log.h"
 #include "base/message_box.h"
 #include "base/socket_platform.h"
 #include "core/launcher_state.h"
@@ -16,12 +18,14 @@
 #include "ui/window.h"
 #include "update/self_update.h"
 #include "update/signature.h"
+#include "update/version_store.h"
 
 namespace starfell {
 
 namespace {
 
 int failStartup() {
+    appendToLauncherLog("Cannot connect to the server.");
     showMessageBox("Cannot connect to the server.", "Confirmation", kMessageBoxOk | kMessageBoxIconQuestion);
     return 0;
 }
@@ -29,11 +33,22 @@ int failStartup() {
 // Once, on the UI thread, before the first frame.
 void prepareFirstFrame() { loadGameSettings(); }
 
-void runFrameLoop() { runFrameLoopWith(&drawMainScreen, &prepareFirstFrame); }
+void runFrameLoop() { runFrameLoopWith(&drawMainScreen, &prepareFirstFrame, &mainScreenContentChanged); }
+
+// The player's log beside the launcher (none when the launcher cannot find its
+// own folder: it never writes elsewhere), opened with the status it starts with.
+void startLog() {
+    const std::wstring folder = launcherFolder();
+    if (folder.empty()) return;
+    startLauncherLog(folder + kLauncherLogName);
+    appendToLauncherLog("Launcher started.");
+    appendToLauncherLog("Status: " + launcherState.statusText());
+}
 
 }  // namespace
 
 int runLauncher() {
+    startLog();
     // The identity digest; "None" when the executable cannot be read.
     launcherState.launcherDigest = fileMd5(fs::modulePath());
     reportUpdateSigning();
@@ -49,6 +64,7 @@ int runLauncher() {
     if (!connectToServer()) return failStartup();
 
     removeOldLauncher();
+    launcherState.setInstalledVersion(peekInstalledVersion());  // the title has it from the first frame
     createLauncherWindow();
     std::thread(runFrameLoop).detach();
     pumpMessagesForever();

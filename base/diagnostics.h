@@ -1,4 +1,5 @@
-// Diagnostic lines on the standard error stream: one line each, flushed.
+// Diagnostic lines on the standard error stream, one line each, flushed, and
+// in the player's log (base/launcher_log.h).
 #pragma once
 #include <string>
 

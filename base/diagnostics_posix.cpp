@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "base/diagnostics.h"
+#include "base/launcher_log.h"
 #include "base/text_utils.h"
 
 namespace starfell {
@@ -16,8 +17,11 @@ std::mutex& streamMutex() {
 }  // namespace
 
 void writeDiagnostic(const std::string& line) {
-    std::lock_guard<std::mutex> lock(streamMutex());
-    std::cerr << line << std::endl;
+    {
+        std::lock_guard<std::mutex> lock(streamMutex());
+        std::cerr << line << std::endl;
+    }
+    appendToLauncherLog(line);
 }
 
 void writeDiagnostic(const std::wstring& line) {

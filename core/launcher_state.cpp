@@ -1,13 +1,32 @@
 // Guarded access to the shared launcher state.
 #include "core/launcher_state.h"
 
+#include <utility>
+
+#include "base/launcher_log.h"
+
 namespace starfell {
 
 LauncherState& launcherState = *new LauncherState;
 
+namespace {
+
+// The status line's texts go to the player's log as the screen shows them.
+void logStatusChange(const std::string& before, const std::string& after) {
+    if (after != before) appendToLauncherLog("Status: " + after);
+}
+
+}  // namespace
+
 void LauncherState::setStatusText(std::string text) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    statusText_ = std::move(text);
+    std::string before;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        before = std::exchange(statusText_, std::move(text));
+        if (statusText_ != before) ++revision_;
+        text = statusText_;
+    }
+    logStatusChange(before, text);
 }
 
 void LauncherState::reset() {
@@ -20,17 +39,29 @@ void LauncherState::reset() {
     installedVersion_.clear();
     newsItems_.clear();
     ++newsRevision_;
+    ++revision_;
 }
 
 void LauncherState::noteLastingFailure(std::string text) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    statusText_ = text;
-    lastingFailure_ = std::move(text);
+    std::string before;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        before = std::exchange(statusText_, text);
+        lastingFailure_ = text;
+        if (statusText_ != before) ++revision_;
+    }
+    logStatusChange(before, text);
 }
 
 void LauncherState::settleStatusText(std::string text) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    statusText_ = lastingFailure_.empty() ? std::move(text) : lastingFailure_;
+    std::string before;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!lastingFailure_.empty()) text = lastingFailure_;
+        before = std::exchange(statusText_, text);
+        if (statusText_ != before) ++revision_;
+    }
+    logStatusChange(before, text);
 }
 
 std::string LauncherState::statusText() const {
@@ -40,6 +71,7 @@ std::string LauncherState::statusText() const {
 
 void LauncherState::setInstalledVersion(std::string version) {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (version != installedVersion_) ++revision_;
     installedVersion_ = std::move(version);
 }
 
@@ -54,12 +86,18 @@ bool LauncherState::appendNews(std::string line) {
     if (newsItems_.size() >= kMaximumNewsItems) return false;
     newsItems_.push_back(std::move(line));
     ++newsRevision_;
+    ++revision_;
     return true;
 }
 
 std::vector<std::string> LauncherState::newsItems() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return newsItems_;
+}
+
+std::uint64_t LauncherState::revision() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return revision_;
 }
 
 void LauncherState::refreshSnapshot(LauncherSnapshot& out) const {

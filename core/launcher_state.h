@@ -44,7 +44,8 @@ public:
     // Written once by start-up before any other thread exists.
     std::string launcherDigest;
 
-    // Texts and the news list sit behind one mutex, held only for a copy.
+    // Texts and the news list sit behind one mutex, held only for a copy. Every
+    // change of the status text is also a line of the player's log.
     void setStatusText(std::string text);
     std::string statusText() const;
     // A failure the player must still see once the run settles: shown now, and
@@ -62,6 +63,11 @@ public:
     // Back to the values of a fresh start (tests run many launcher runs in one process).
     void reset();
 
+    // Counts changes of the texts and the news list, so the UI thread can tell
+    // whether they changed since its last frame without copying them. The
+    // phase is not counted: it is read on its own.
+    std::uint64_t revision() const;
+
     // Refreshes `out` with the current values; the news list is copied only
     // when it changed since `out` was last refreshed.
     void refreshSnapshot(LauncherSnapshot& out) const;
@@ -73,6 +79,7 @@ private:
     std::string installedVersion_;
     std::vector<std::string> newsItems_;
     std::uint64_t newsRevision_ = 0;
+    std::uint64_t revision_ = 0;
 };
 
 // The process-wide instance. It is never destroyed: the process may end

@@ -29,21 +29,32 @@ void writeInitialVersion(const std::string& path) {
         fs::removeFile(temporary);
 }
 
+// The file's first line without its line end; false when it cannot be opened.
+bool readFirstLine(const std::string& path, std::string& line) {
+    std::FILE* file = fs::openFile(path, "r");
+    if (!file) return false;
+    line.clear();
+    for (int c; (c = std::fgetc(file)) != EOF && c != '\n' && line.size() < kMaximumLineLength;)
+        line.push_back(static_cast<char>(c));
+    std::fclose(file);
+    // Text mode drops the carriage return of a CRLF line end only on Windows.
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+}
+
 }  // namespace
 
 std::string readInstalledVersionIn(const std::string& folder) {
     const std::string path = folder + "version.dat";
-    if (std::FILE* file = fs::openFile(path, "r")) {
-        std::string line;
-        for (int c; (c = std::fgetc(file)) != EOF && c != '\n' && line.size() < kMaximumLineLength;)
-            line.push_back(static_cast<char>(c));
-        std::fclose(file);
-        // Text mode drops the carriage return of a CRLF line end only on Windows.
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        return line;
-    }
+    std::string line;
+    if (readFirstLine(path, line)) return line;
     writeInitialVersion(path);
     return kInitialVersion;
+}
+
+std::string peekInstalledVersion() {
+    std::string line;
+    return readFirstLine(launcherFolderNarrow() + "version.dat", line) ? line : kInitialVersion;
 }
 
 std::string readInstalledVersion() { return readInstalledVersionIn(launcherFolderNarrow()); }

@@ -10,6 +10,9 @@ namespace starfell {
 std::string readInstalledVersion();
 // The same for the "version.dat" in `folder` (ending with its separator).
 std::string readInstalledVersionIn(const std::string& folder);
+// The version the title shows before the patch list arrives: the same line,
+// or "1000" when the file is missing, which is left to the patch step to create.
+std::string peekInstalledVersion();
 
 // Reads a version or patch number the way a standard string-to-int
 // conversion does: leading blanks and a sign allowed, trailing characters

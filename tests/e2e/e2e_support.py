@@ -497,3 +497,14 @@ def wait_for_no_running_client(timeout=60):
                 pass
         return True
     return wait_until(none_running, timeout, interval=0.5, message="no running Conquer.exe")
+
+
+def status_lines(game_folder):
+    """The status line's texts in the order the launcher showed them, from its log
+    (StarfellLauncher.log beside the launcher: "<date> <time>  Status: <text>")."""
+    log = Path(game_folder) / "StarfellLauncher.log"
+    if not log.exists():
+        return []
+    marker = "  Status: "
+    return [line.split(marker, 1)[1] for line in log.read_text(encoding="utf-8", errors="replace").splitlines()
+            if marker in line]

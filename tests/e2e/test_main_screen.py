@@ -351,6 +351,10 @@ def test_typical_run_checking_downloading_ready(server, launcher, launcher_build
         widths[name] = extent[1] - extent[0]
         assert green_extent(picture, 452, 465), "no server status line"
     assert widths["ready"] < widths["checking"] < widths["downloading"], widths
+    # The texts themselves, from the launcher's log.
+    assert e2e_support.status_lines(game_folder) == [
+        "Checking for new update..", "Downloading version: 1001/1002", "Downloading version: 1002/1002",
+        "Updated, There is no new patches.", "Checking missing files.", "Ready."]
 
     # Progress bar: absent before work and once ready; while downloading the
     # fill is orange at the left end and the track shows at the right end.

@@ -15,6 +15,7 @@ import pytest
 
 from e2e_support import (REPO, WINE_RUN, md5_of, press_button, serve_from_paced_store, wait_for_window,
                          wait_for_window_gone, wait_until, _processes_with_token)
+from e2e_support import status_lines
 from test_window import Picture
 
 # Wine needs a few seconds to start a program; native starts are quick.
@@ -74,6 +75,12 @@ def test_newer_patches_apply_in_list_order(server, launcher, launcher_build, gam
     assert (game_folder / "version.dat").read_bytes() == b"1000"
     assert len(server.matching(r"report received")) == 1
     assert process.alive()
+    # The status line's own texts, from the launcher's log.
+    updated = "Updated, There is no new patches."
+    wait_until(lambda: updated in status_lines(game_folder), 10, message="the update's end in the log")
+    shown = status_lines(game_folder)
+    assert shown[:shown.index(updated) + 1] == ["Checking for new update..", "Downloading version: 1001/1002",
+                                                "Downloading version: 1002/1002", updated], shown
 
 
 @pytest.mark.parametrize("listed, fetched", [

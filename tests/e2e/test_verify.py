@@ -6,7 +6,7 @@ import subprocess
 
 import pytest
 
-from e2e_support import WINE_RUN, press_button, wait_for_window, wait_for_window_gone, wait_until
+from e2e_support import WINE_RUN, press_button, status_lines, wait_for_window, wait_for_window_gone, wait_until
 
 
 def md5(data):
@@ -53,6 +53,12 @@ def test_wrong_and_missing_files_are_repaired(server, launcher, game_folder):
     assert (game_folder / "b.dat").read_text() == fresh["b.dat"]
     assert (game_folder / "new" / "c.dat").read_text() == fresh["c.dat"]
     assert "MD5 mismatch" not in process.stderr()
+    # The status line, as the launcher's log kept it: each repair, then Ready.
+    wait_until(lambda: status_lines(game_folder)[-1:] == ["Ready."], 10, message="Ready. in the log")
+    shown = status_lines(game_folder)
+    assert shown[shown.index("Checking missing files."):] == [
+        "Checking missing files.", "Downloading data\\a.dat file.", "Downloading b.dat file.",
+        "Downloading new/c.dat file.", "Ready."], shown
 
 
 def test_two_missing_levels_are_not_repaired(server, launcher, game_folder):
@@ -62,6 +68,10 @@ def test_two_missing_levels_are_not_repaired(server, launcher, game_folder):
     process = launcher.start()
     wait_until(lambda: "MD5 mismatch for: one/two/deep.dat" in process.stderr(), 30)
     assert not (game_folder / "one" / "two").exists()
+    failure = "Missing/corrupted files (1): one/two/deep.dat. Please restart launcher."
+    wait_until(lambda: status_lines(game_folder)[-1:] == [failure], 10, message="the failure in the log")
+    assert "Ready." not in status_lines(game_folder)
+    assert "MD5 mismatch for: one/two/deep.dat" in (game_folder / "StarfellLauncher.log").read_text()
 
 
 def test_declined_close_lists_every_file(server, launcher, game_folder):
