@@ -1,9 +1,12 @@
 // The main screen's animated button, built on the GUI's item machinery.
 #include "screen/animated_button.h"
 
+#include <algorithm>
+#include <cmath>
 #include <map>
 
 #include "imgui_internal.h"
+#include "ui/frame_demand.h"
 
 namespace starfell {
 namespace {
@@ -14,6 +17,11 @@ std::map<ImGuiID, ButtonAnim>& animations() {
     static auto* store = new std::map<ImGuiID, ButtonAnim>;
     return *store;
 }
+
+// Longest easing step in seconds (a step of 1/6 s or more would overshoot).
+constexpr float kLongestAnimationStep = 0.05f;
+// A shape this close to its target (pixels) has stopped moving for the eye.
+constexpr float kSettledGap = 0.25f;
 
 }  // namespace
 
@@ -53,7 +61,15 @@ bool AnimatedButton(const char* label, const ImVec2& size) {
     bool hovered = false, held = false;
     const bool pressed = ImGui::ButtonBehavior(bb, id, &hovered, &held, flags);
 
-    anim = stepButtonAnim(anim, itemSize, hovered || held, g.IO.DeltaTime);
+    // Frames are drawn only while something moves, so the time since the last
+    // one may be long: a step is held to a frame's worth, which cannot overshoot.
+    anim = stepButtonAnim(anim, itemSize, hovered || held, std::min(g.IO.DeltaTime, kLongestAnimationStep));
+    // Close enough, the shape rests at its target; until then it asks for the next frame.
+    const ButtonAnim target = stepButtonAnim(anim, itemSize, hovered || held, 1.0f / 6.0f);
+    if (std::fabs(anim.growX - target.growX) <= kSettledGap && std::fabs(anim.growY - target.growY) <= kSettledGap)
+        anim = target;
+    else
+        frameDemand().requestNextFrame();
 
     const ImU32 colour = ImGui::GetColorU32((held && hovered) ? ImGuiCol_ButtonActive
                                             : hovered         ? ImGuiCol_ButtonHovered

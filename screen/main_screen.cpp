@@ -216,6 +216,19 @@ bool showsPlayControls(LauncherPhase phase) { return phase == LauncherPhase::Rea
 
 float progressFillWidth(int percent) { return static_cast<float>(std::clamp(percent, 0, 100)) * 3.0f; }
 
+bool mainScreenContentChanged() {
+    struct Seen {
+        std::uint64_t revision = ~std::uint64_t{0};
+        LauncherPhase phase = LauncherPhase::Idle;
+        int percent = -1;
+    };
+    static Seen seen;
+    const Seen now{launcherState.revision(), launcherState.phase.load(), downloadPercent()};
+    const bool changed = now.revision != seen.revision || now.phase != seen.phase || now.percent != seen.percent;
+    seen = now;
+    return changed;
+}
+
 void drawMainScreen() {
     // What workers wrote, copied once per frame under the state's lock. Never
     // destroyed: the process may end while this thread draws.

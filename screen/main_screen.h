@@ -18,6 +18,11 @@ ScreenState& screenState();
 // UI thread, once per frame, between the GUI's new frame and its rendering.
 void drawMainScreen();
 
+// UI thread, once per pass of the frame loop: whether anything the screen
+// shows from the launcher state (texts, news, phase, download progress)
+// changed since the last call.
+bool mainScreenContentChanged();
+
 // The status block's texts: no status line while the status text is empty.
 std::string statusLine(const std::string& statusText);
 std::string versionLine(const std::string& installedVersion);

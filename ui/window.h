@@ -8,10 +8,12 @@ namespace starfell {
 // exit code 1 when the device cannot be created; otherwise returns true.
 bool createLauncherWindow();
 
-// Body of the UI thread: one frame per pass, 10 ms sleep. `prepare` runs once
-// before the first frame (may be null), `drawFrame` once per frame between the
-// GUI's new frame and its rendering.
-void runFrameLoopWith(void (*drawFrame)(), void (*prepare)());
+// Body of the UI thread: one pass per 10 ms sleep. `prepare` runs once before
+// the first frame (may be null), `drawFrame` once per drawn frame between the
+// GUI's new frame and its rendering. A pass draws only when something can have
+// changed (ui/frame_demand.h): input, a redraw request, an animation, or
+// `contentChanged` (may be null) reporting that what drawFrame shows has changed.
+void runFrameLoopWith(void (*drawFrame)(), void (*prepare)(), bool (*contentChanged)() = nullptr);
 
 // Any thread: asks for the launcher window to be minimised; the result is not used.
 void minimiseLauncherWindow();

@@ -24,6 +24,7 @@
 #include "imgui_impl_opengl3.h"
 #include "imgui_impl_sdl.h"
 #include "resources/embedded.h"
+#include "ui/frame_demand.h"
 #include "ui/images.h"
 #include "ui/input_gate.h"
 #include "ui/input_replay.h"
@@ -123,6 +124,32 @@ void replayEvent(const SDL_Event& event, ReplayedPointer& pointer) {
     }
 }
 
+// The window icon from the Windows icon file's one 32 x 32 image (a 32-bit
+// bottom-up BGRA bitmap after its 40-byte header), so both builds show the
+// same artwork; left out when the file is not of that shape.
+void setWindowIcon() {
+    constexpr std::size_t Side = 32, DirectorySize = 6 + 16, HeaderSize = 40, PixelBytes = Side * Side * 4;
+    const unsigned char* icon = resources::windowIcon;
+    if (resources::windowIconSize < DirectorySize) return;
+    const std::size_t offset = icon[18] | icon[19] << 8 | icon[20] << 16 | static_cast<std::size_t>(icon[21]) << 24;
+    if (icon[6] != Side || icon[7] != Side || icon[12] != 32 ||
+        offset + HeaderSize + PixelBytes > resources::windowIconSize)
+        return;
+    std::vector<Uint32> pixels(Side * Side);
+    const unsigned char* bitmap = icon + offset + HeaderSize;
+    for (std::size_t row = 0; row < Side; ++row)
+        for (std::size_t column = 0; column < Side; ++column) {
+            const unsigned char* bgra = bitmap + ((Side - 1 - row) * Side + column) * 4;
+            pixels[row * Side + column] = static_cast<Uint32>(bgra[3]) << 24 | static_cast<Uint32>(bgra[2]) << 16 |
+                                          static_cast<Uint32>(bgra[1]) << 8 | bgra[0];
+        }
+    SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormatFrom(pixels.data(), Side, Side, 32, Side * 4,
+                                                              SDL_PIXELFORMAT_ARGB8888);
+    if (!surface) return;
+    SDL_SetWindowIcon(window, surface);
+    SDL_FreeSurface(surface);
+}
+
 }  // namespace
 
 bool createLauncherWindow() {
@@ -143,8 +170,9 @@ bool createLauncherWindow() {
     }
     const WindowPosition position = centredWindowPosition(screenWidth, screenHeight);
     window = SDL_CreateWindow(launcherConfig().BrandName.c_str(), position.x, position.y, WindowWidth, WindowHeight,
-                              SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_SHOWN);
+                              SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN);
     if (!window) failWindow("Cannot create the window: ");
+    setWindowIcon();
     minimiseEventType = SDL_RegisterEvents(1);
     glContext = SDL_GL_CreateContext(window);
     if (!glContext) failWindow("Cannot create the OpenGL context: ");
@@ -161,10 +189,12 @@ bool createLauncherWindow() {
     loadImageResource(resources::BackgroundImageId, backgroundTexture);
     glFinish();
     SDL_GL_MakeCurrent(window, nullptr);  // the UI thread takes the context
+    // Shown only now that drawing can start: never an empty window without a context.
+    SDL_ShowWindow(window);
     return true;
 }
 
-void runFrameLoopWith(void (*drawFrame)(), void (*prepare)()) {
+void runFrameLoopWith(void (*drawFrame)(), void (*prepare)(), bool (*contentChanged)()) {
     SDL_GL_MakeCurrent(window, glContext);
     ImGui_ImplSDL2_InitForOpenGL(window, glContext);
     ImGui_ImplOpenGL3_Init(GlslVersion);
@@ -179,6 +209,14 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)()) {
         const std::size_t portion = framePortion(pending, controlOf);
         for (std::size_t i = 0; i < portion; ++i) replayEvent(pending[i], pointer);
         pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(portion));
+
+        // Every window event (expose, focus, size) comes through the queue, so
+        // a pass without input, change or animation has nothing new to show.
+        const bool changed = contentChanged != nullptr && contentChanged();
+        if (!frameDemand().shouldDraw(portion > 0, changed)) {
+            SDL_Delay(10);
+            continue;
+        }
 
         ImGui_ImplOpenGL3_NewFrame();
         ImGui_ImplSDL2_NewFrame();
@@ -199,6 +237,7 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)()) {
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
         SDL_GL_SwapWindow(window);
+        frameDemand().noteGuiBusy(guiIsBusy());
         SDL_Delay(10);
     }
 }

@@ -4,6 +4,7 @@
 #include <windowsx.h>
 #include <d3d8.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <mutex>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "imgui_impl_win32.h"
 #include "resources/embedded.h"
 #include "ui/device_win32.h"
+#include "ui/frame_demand.h"
 #include "ui/images.h"
 #include "ui/imgui_impl_dx8.h"
 #include "ui/input_gate.h"
@@ -50,6 +52,28 @@ D3DPRESENT_PARAMETERS presentParams{};
 std::mutex& backBufferMutex() {
     static std::mutex* mutex = new std::mutex;  // never destroyed: exit() may run while the UI thread draws
     return *mutex;
+}
+
+// The pointer shape the GUI asks for (an ImGuiMouseCursor), from the UI
+// thread's frames to the window procedure, which sets it on WM_SETCURSOR.
+std::atomic<int> wantedCursor{ImGuiMouseCursor_Arrow};
+
+// The system cursor for a GUI cursor; null hides it.
+HCURSOR systemCursor(int guiCursor) {
+    LPCTSTR name = IDC_ARROW;
+    switch (guiCursor) {
+        case ImGuiMouseCursor_None: return nullptr;
+        case ImGuiMouseCursor_TextInput: name = IDC_IBEAM; break;
+        case ImGuiMouseCursor_ResizeAll: name = IDC_SIZEALL; break;
+        case ImGuiMouseCursor_ResizeEW: name = IDC_SIZEWE; break;
+        case ImGuiMouseCursor_ResizeNS: name = IDC_SIZENS; break;
+        case ImGuiMouseCursor_ResizeNESW: name = IDC_SIZENESW; break;
+        case ImGuiMouseCursor_ResizeNWSE: name = IDC_SIZENWSE; break;
+        case ImGuiMouseCursor_Hand: name = IDC_HAND; break;
+        case ImGuiMouseCursor_NotAllowed: name = IDC_NO; break;
+        default: break;
+    }
+    return LoadCursor(nullptr, name);
 }
 
 // Input for the GUI, from the window procedure (main thread) to the frame loop (UI thread).
@@ -134,11 +158,17 @@ LRESULT WINAPI windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
             break;
         }
         case WM_SETCURSOR:
-            // The class has no cursor of its own; the launcher shows the arrow.
+            // The class has no cursor of its own; the launcher shows the one the
+            // GUI asks for (the arrow, a text cursor over a text entry).
             if (LOWORD(lParam) == HTCLIENT) {
-                SetCursor(LoadCursor(nullptr, IDC_ARROW));
+                SetCursor(systemCursor(wantedCursor.load(std::memory_order_relaxed)));
                 return 1;
             }
+            break;
+        case WM_PAINT:
+            // Presented frames are not kept by the system: an uncovered or
+            // restored window is drawn again. DefWindowProc validates it.
+            frameDemand().requestRedraw();
             break;
         case WM_SIZE:
             if (device != nullptr && wParam != SIZE_MINIMIZED) {
@@ -146,6 +176,7 @@ LRESULT WINAPI windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
                 presentParams.BackBufferWidth = LOWORD(lParam);
                 presentParams.BackBufferHeight = HIWORD(lParam);
             }
+            frameDemand().requestRedraw();
             return 0;
         case WM_SYSCOMMAND:
             if ((wParam & 0xFFF0) == SC_KEYMENU) return 0;  // no window menu to enter
@@ -247,7 +278,7 @@ bool createLauncherWindow() {
     return true;
 }
 
-void runFrameLoopWith(void (*drawFrame)(), void (*prepare)()) {
+void runFrameLoopWith(void (*drawFrame)(), void (*prepare)(), bool (*contentChanged)()) {
     // Share the main thread's input state, so that the platform backend's key
     // state, capture and cursor calls on this thread act on the launcher window.
     MSG first;
@@ -282,6 +313,12 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)()) {
         }
         pending.erase(pending.begin(), pending.begin() + portion);
 
+        const bool changed = contentChanged != nullptr && contentChanged();
+        if (!frameDemand().shouldDraw(portion > 0, changed)) {
+            Sleep(10);
+            continue;
+        }
+
         rendererNewFrame();
         ImGui_ImplWin32_NewFrame();
         // The backend reads the live cursor, which may already be far from where
@@ -291,6 +328,8 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)()) {
         ImGui::NewFrame();
         drawFrame();
         ImGui::EndFrame();
+        wantedCursor.store(ImGui::GetIO().MouseDrawCursor ? ImGuiMouseCursor_None : ImGui::GetMouseCursor(),
+                           std::memory_order_relaxed);
 
         device->SetRenderState(D3DRS_ZENABLE, FALSE);
         device->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
@@ -301,7 +340,12 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)()) {
             device->EndScene();
         }
         const HRESULT presented = device->Present(nullptr, nullptr, nullptr, nullptr);
-        if (presented == D3DERR_DEVICELOST && device->TestCooperativeLevel() == D3DERR_DEVICENOTRESET) resetDevice();
+        if (presented == D3DERR_DEVICELOST) {
+            // Tried again every pass until the device can be reset, and drawn once it is.
+            if (device->TestCooperativeLevel() == D3DERR_DEVICENOTRESET) resetDevice();
+            frameDemand().requestRedraw();
+        }
+        frameDemand().noteGuiBusy(guiIsBusy());
         Sleep(10);
     }
 
