@@ -22,6 +22,11 @@ extern const std::uint32_t fontAwesomeLegacyCompressedOriginalAdler32;
 extern const unsigned char backgroundPng[];
 extern const std::size_t backgroundPngSize;
 
+// The window icon (the Windows icon file: one 32 x 32 image, 32 bits per
+// pixel); Linux only; Windows reads the icon resource 106.
+extern const unsigned char windowIcon[];
+extern const std::size_t windowIconSize;
+
 // Resource ids of the Windows executable.
 constexpr int BackgroundImageId = 102;
 constexpr int WindowIconId = 106;

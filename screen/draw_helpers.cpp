@@ -25,9 +25,12 @@ std::string hardWrap(const std::string& text, std::size_t width) {
     std::string out;
     out.reserve(text.size() + text.size() / width + 1);
     std::size_t count = 0;
-    for (char c : text) {
-        out += c;
-        if (++count == width) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        out += text[i];
+        // A break falls only between characters: after the width is reached,
+        // the bytes of a character cut by it still join its line.
+        const bool continuationFollows = i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xC0) == 0x80;
+        if (++count >= width && !continuationFollows) {
             out += '\n';
             count = 0;
         }

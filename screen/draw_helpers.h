@@ -18,9 +18,9 @@ void drawRect(float x, float y, float w, float h, const ImVec4& colour, float th
 // Draws nothing when the packed colour's alpha is 0.
 void drawFilledRect(float x, float y, float w, float h, const ImVec4& colour, float rounding);
 
-// A line feed after every `width` bytes copied; line feeds already in the text
-// count like any other byte; multi-byte characters may be split. A width of 0
-// leaves the text unchanged.
+// A line feed after every `width` bytes copied, or after the UTF-8 character
+// that reaches the width, so no character is ever cut; line feeds already in
+// the text count like any other byte. A width of 0 leaves the text unchanged.
 std::string hardWrap(const std::string& text, std::size_t width);
 
 }  // namespace starfell

@@ -22,10 +22,13 @@ TEST(HardWrap, BreaksAfterEveryWidthBytesAndCountsAcrossLineFeeds) {
     EXPECT_EQ(hardWrap("", 38), "");
 }
 
-TEST(HardWrap, SplitsMultiByteCharactersAndLeavesWidthZeroAlone) {
-    // Byte counting: the two-byte "\xc3\xbc" at bytes 38-39 is cut in half.
+TEST(HardWrap, NeverCutsAMultiByteCharacterAndLeavesWidthZeroAlone) {
+    // The two-byte "\xc3\xbc" at bytes 38-39 stays whole on the first line; the
+    // count starts afresh after it. A three-byte character at 37-39 likewise.
     const std::string text = std::string(37, 'a') + "\xc3\xbc" + "z";
-    EXPECT_EQ(hardWrap(text, 38), std::string(37, 'a') + "\xc3" + "\n" + "\xbc" + "z");
+    EXPECT_EQ(hardWrap(text, 38), std::string(37, 'a') + "\xc3\xbc" + "\n" + "z");
+    const std::string euro = std::string(36, 'a') + "\xe2\x82\xac" + std::string(38, 'b');
+    EXPECT_EQ(hardWrap(euro, 38), std::string(36, 'a') + "\xe2\x82\xac\n" + std::string(38, 'b') + "\n");
     EXPECT_EQ(hardWrap("abc", 0), "abc");
 }
 
