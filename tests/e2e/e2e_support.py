@@ -508,7 +508,7 @@ class RangeStore:
     the next requests of that path get, one item each: "stall" (no answer at
     all), "trickle" (the file's bytes at 4 a second) or an int (that many bytes,
     then the connection is cut). `requests` logs (path, Range, If-Range, status,
-    bytes sent, seconds until the client hung up or the answer ended)."""
+    bytes sent, time of arrival)."""
 
     def __init__(self, address, files, port=80, ranges=True, rate=4_000_000, delay=0.05):
         self.files, self.ranges, self.rate, self.delay = files, ranges, rate, delay
@@ -561,7 +561,7 @@ class RangeStore:
             asked, condition = headers.get("range"), headers.get("if-range")
             fault = self.faults[path].pop(0) if self.faults.get(path) else None
             body = self.files.get(path)
-            record = [path, asked, condition, 404, 0, 0.0]
+            record = [path, asked, condition, 404, 0, started]
             self.requests.append(record)
             time.sleep(self.delay)
             if fault == "stall":
@@ -588,7 +588,6 @@ class RangeStore:
                     if isinstance(fault, int):
                         data = data[:fault]
                     record[4] = self._send(connection, data, 64 * 1024, 64 * 1024 / self.rate)
-            record[5] = time.monotonic() - started
 
     def sent(self, path):
         """(Range, status, bytes sent) of each request of `path`, in order."""

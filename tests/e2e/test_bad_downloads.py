@@ -87,8 +87,7 @@ def test_damaged_and_missing_archives_leave_the_rest_applied(server, launcher, l
         assert re.search(rf"^Failed to open archive: .*Downloads{re.escape(separator)}{number}\.zip$", errors, re.M)
     assert re.search(r"^Failed to extract: .*keep\.dat$", errors, re.M)
     assert errors.count("Extraction completed with errors") == 1  # the others could not be opened
-    if not launcher_build.windows:  # Wine's URL moniker saves the error page as a success
-        assert f"Download failed for: http://{server.address}/patches/1005.zip HRESULT: -404" in errors
+    assert f"Download failed for: http://{server.address}/patches/1005.zip HRESULT: -404" in errors
     # The version stays at the last patch before the first failure.
     for number in (1002, 1003, 1004, 1005):
         assert f"Patch not applied: {number} Installed version: 1001" in errors
@@ -100,8 +99,7 @@ def test_damaged_and_missing_archives_leave_the_rest_applied(server, launcher, l
     assert (game_folder / "keep.dat").read_text() == "the good game data"
     assert (game_folder / "last.txt").read_text() == "six"
     assert not (game_folder / "truncated.bin").exists()
-    kept = ["1002.zip", "1003.zip", "1004.zip"] + (["1005.zip"] if launcher_build.windows else [])
-    assert sorted(p.name for p in downloads.iterdir()) == kept
+    assert sorted(p.name for p in downloads.iterdir()) == ["1002.zip", "1003.zip", "1004.zip"]
     assert leftovers(game_folder) == []
     assert process.alive()
 
@@ -290,22 +288,27 @@ def test_stalled_and_trickling_downloads_give_up_in_bounded_time_then_resume(ser
         server.wait_for_log(r"received 15 bytes", START[launcher_build.kind] + 120)
     finally:
         store.close()
-        print(store.requests)
     errors = process.stderr()
 
     for number in (1001, 1002):
         url = f"http://{server.address}{names[number]}"
         assert errors.count(f"Download failed for: {url} HRESULT: ") == 1, number
-        held = [r[5] for r in store.requests if r[0] == names[number]][0]
-        assert 25 < held < 45, (number, held)
+        # Given up after the time limit: the retry comes a second after that.
+        first_try, second_try = [r[5] for r in store.requests if r[0] == names[number]]
+        assert 26 < second_try - first_try < 46, (number, second_try - first_try)
     stalled, retried = store.sent(names[1001])
     assert stalled[2] == 0 and retried == (None, 200, first.stat().st_size)
-    (trickled_range, _, trickled), resumed = store.sent(names[1002])
+    (trickled_range, _, trickled), retried = store.sent(names[1002])
     assert trickled_range is None and 0 < trickled < 200
-    # What arrived is kept and only the rest is asked for.
-    start = int(resumed[0].removeprefix("bytes=").rstrip("-"))
-    assert 0 < start <= trickled
-    assert resumed[1:] == (206, second.stat().st_size - start)
+    if launcher_build.windows:
+        # The URL moniker writes a file only for a transfer that completes, so
+        # nothing of the trickle is kept and the retry starts from zero.
+        assert retried == (None, 200, second.stat().st_size)
+    else:
+        # What arrived is kept and only the rest is asked for.
+        start = int(retried[0].removeprefix("bytes=").rstrip("-"))
+        assert 0 < start <= trickled
+        assert retried[1:] == (206, second.stat().st_size - start)
     assert (game_folder / "first.txt").read_text() == "one"
     with zipfile.ZipFile(second) as archive:
         assert (game_folder / "second.bin").read_bytes() == archive.read("second.bin")
