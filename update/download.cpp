@@ -96,6 +96,8 @@ bool fetchFile(Downloader& downloader, const std::vector<std::string>& baseUrls,
         }
         writeDiagnostic("Giving up on download base: " + base + " for: " + relativePath);
     }
+    // Bytes without a validator (a store's error answer, say) can never be resumed.
+    if (validator.empty()) discardPartial();
     return false;
 }
 

@@ -4,6 +4,7 @@ import hashlib
 import io
 import os
 import re
+import select
 import shutil
 import signal
 import socket
@@ -508,3 +509,101 @@ def status_lines(game_folder):
     marker = "  Status: "
     return [line.split(marker, 1)[1] for line in log.read_text(encoding="utf-8", errors="replace").splitlines()
             if marker in line]
+
+
+class RangeStore:
+    """An HTTP store of `files` ({path: bytes}, changeable while it runs) on
+    `address`:`port` that answers at network speed (`delay` s before each
+    answer, bodies at `rate` bytes a second), gives every file an entity tag
+    and, with `ranges`, honours Range with If-Range. `faults[path]` lists what
+    the next requests of that path get, one item each: "stall" (no answer at
+    all), "trickle" (the file's bytes at 4 a second) or an int (that many bytes,
+    then the connection is cut). `requests` logs (path, Range, If-Range, status,
+    bytes sent, time of arrival)."""
+
+    def __init__(self, address, files, port=80, ranges=True, rate=4_000_000, delay=0.05):
+        self.files, self.ranges, self.rate, self.delay = files, ranges, rate, delay
+        self.faults = {}
+        self.requests = []
+        self.closing = False
+        self.listener = socket.create_server((address, port))
+        self.port = self.listener.getsockname()[1]
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    @staticmethod
+    def tag(body):
+        return '"%s"' % hashlib.md5(body).hexdigest()[:16]
+
+    def _accept(self):
+        while not self.closing:
+            try:
+                connection, _ = self.listener.accept()
+            except OSError:
+                return
+            threading.Thread(target=self._serve, args=(connection,), daemon=True).start()
+
+    def _send(self, connection, data, per_piece, pause):
+        """Sends `data` in pieces; returns how many bytes went out before the client hung up."""
+        sent = 0
+        while sent < len(data) and not self.closing:
+            piece = data[sent:sent + per_piece]
+            try:
+                connection.sendall(piece)
+            except OSError:
+                break
+            sent += len(piece)
+            readable, _, _ = select.select([connection], [], [], pause)
+            if readable and not connection.recv(4096, socket.MSG_PEEK | socket.MSG_DONTWAIT):
+                break  # end of input: the client hung up
+        return sent
+
+    def _serve(self, connection):
+        with connection:
+            request = b""
+            while b"\r\n\r\n" not in request:
+                piece = connection.recv(4096)
+                if not piece:
+                    return
+                request += piece
+            started = time.monotonic()
+            lines = request.decode("latin-1").split("\r\n")
+            path = lines[0].split(" ")[1]
+            headers = {k.strip().lower(): v.strip() for k, _, v in (l.partition(":") for l in lines[1:] if l)}
+            asked, condition = headers.get("range"), headers.get("if-range")
+            fault = self.faults[path].pop(0) if self.faults.get(path) else None
+            body = self.files.get(path)
+            record = [path, asked, condition, 404, 0, started]
+            self.requests.append(record)
+            time.sleep(self.delay)
+            if fault == "stall":
+                # Read and never answered: wait for the client to hang up.
+                while not self.closing and connection.recv(4096):
+                    pass
+            elif body is None:
+                connection.sendall(b"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
+            else:
+                start = 0
+                match = re.fullmatch(r"bytes=(\d+)-", asked or "")
+                if self.ranges and match and condition == self.tag(body) and int(match.group(1)) < len(body):
+                    start = int(match.group(1))
+                status = "206 Partial Content" if start else "200 OK"
+                head = (f"HTTP/1.1 {status}\r\nContent-Length: {len(body) - start}\r\nETag: {self.tag(body)}\r\n"
+                        + (f"Content-Range: bytes {start}-{len(body) - 1}/{len(body)}\r\n" if start else "")
+                        + ("Accept-Ranges: bytes\r\n" if self.ranges else "") + "Connection: close\r\n\r\n")
+                connection.sendall(head.encode())
+                record[3] = 206 if start else 200
+                data = body[start:]
+                if fault == "trickle":
+                    record[4] = self._send(connection, data, 1, 0.25)
+                else:
+                    if isinstance(fault, int):
+                        data = data[:fault]
+                    record[4] = self._send(connection, data, 64 * 1024, 64 * 1024 / self.rate)
+
+    def sent(self, path):
+        """(Range, status, bytes sent) of each request of `path`, in order."""
+        return [(r[1], r[3], r[4]) for r in self.requests if r[0] == path]
+
+    def close(self):
+        self.closing = True
+        self.listener.close()

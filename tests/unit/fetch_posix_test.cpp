@@ -215,6 +215,7 @@ TEST_F(Fetch, MirrorsAreTriedInOrderUntilOneServesAnAcceptedFile) {
     CapturedDiagnostics again;
     EXPECT_FALSE(fetchFile(progress, {down, missing.base()}, "patches/1002.zip", folder.wide() + L"1002.zip"));
     EXPECT_FALSE(std::filesystem::exists(folder.path() / "1002.zip"));
+    EXPECT_FALSE(std::filesystem::exists(folder.path() / "1002.zip.partial"));  // the 404's empty body
     EXPECT_NE(again.text().find("Giving up on download base: " + missing.base() + " for: patches/1002.zip\n"),
               std::string::npos);
 }
