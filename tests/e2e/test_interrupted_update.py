@@ -15,7 +15,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 import pytest
 
-from e2e_support import HELLO, PATCH_LIST, wait_for_window, wait_until, _processes_with_token
+from e2e_support import HELLO, PATCH_LIST, sign, wait_for_window, wait_until, _processes_with_token
 from test_main_screen import wait_for_play
 from test_window import wine_display_prefix  # noqa: F401  (a fixture)
 
@@ -68,6 +68,7 @@ def make_patches(content_root):
         copy = patches / "Launcher" / name.replace("/", "_")
         copy.write_bytes(expected[name])
     files = [(name, name.replace("/", "_"), md5(expected[name])) for name in listed]
+    sign(patches / "1001.zip", patches / "1002.zip", *(patches / "Launcher" / n for _, n, _ in files))
     return expected, files
 
 

@@ -14,7 +14,8 @@ def md5(data):
 
 
 def repair_requests(server):
-    return [m.group(1) for m in server.matching(r"http GET /patches/Launcher/(\S+) ")]
+    """Repair files asked for, their signatures left out."""
+    return [m.group(1) for m in server.matching(r"http GET /patches/Launcher/(\S+) ") if not m.group(1).endswith(".minisig")]
 
 
 def file_list_sent(server):
