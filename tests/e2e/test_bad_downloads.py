@@ -177,8 +177,8 @@ def test_full_disk_keeps_old_files_and_the_version(server, small_disk_launcher):
     assert f"Download failed for: http://{server.address}/patches/Launcher/sky.map HRESULT: -23" in errors
     assert "MD5 mismatch for: data/sky.map\n" in errors
     assert "MD5 mismatch for: small.txt" not in errors
-    # A failed download clears the wrong file before it starts; nothing else is left.
-    assert not (folder / "data" / "sky.map").exists()
+    # A repair that does not fit leaves the wrong file as it was; nothing else is left.
+    assert (folder / "data" / "sky.map").read_text() == "wrong sky"
     assert (folder / "data" / "world.map").read_text() == "old map"
     assert (folder / "small.txt").read_text() == "fits"
     assert (folder / "after.txt").read_text() == "applied"
