@@ -291,6 +291,7 @@ def test_self_update_starts_the_new_build(server, launcher, launcher_build, game
     # executable formats ignore, so its digest differs and it still runs.
     new_build = launcher_build.launcher.read_bytes() + b"\0next build " + uuid.uuid4().hex.encode()
     (server.content.root / "patches" / "Launcher" / launcher_build.file_name).write_bytes(new_build)
+    sign(server.content.root / "patches" / "Launcher" / launcher_build.file_name, legacy=True)
     server.start()
     process = launcher.start()
     assert process.wait(START[launcher_build.kind] + 60) == 0
@@ -325,6 +326,25 @@ def test_failed_self_update_keeps_the_old_build(server, launcher, launcher_build
     time.sleep(1.0)
     bar = Picture(window, tmp_path, "after-failed-update").at(330, 501)
     assert not (bar[0] > 180 and 60 < bar[1] < 120 and bar[2] < 40), bar
+
+
+def test_self_update_with_a_forged_signature_keeps_the_running_build(server, launcher, launcher_build, game_folder):
+    # A build signed by the test key, then changed by someone on the way.
+    original = (game_folder / launcher_build.file_name).read_bytes()
+    published = server.content.root / "patches" / "Launcher" / launcher_build.file_name
+    published.write_bytes(original + b"\0next build")
+    sign(published)
+    published.write_bytes(original + b"\0evil build")
+    server.start(scenario="read-hello\nsend-hello-answer false\nhold\n")
+    process = launcher.start()
+    url = f"http://{server.address}/patches/Launcher/{launcher_build.file_name}"
+    wait_until(lambda: f"Signature check failed for: {url} (bad signature)" in process.stderr(),
+               START[launcher_build.kind] + 30, message="the signature to be refused")
+    time.sleep(1.0)
+    assert process.alive()
+    assert (game_folder / launcher_build.file_name).read_bytes() == original
+    assert sorted(p.name for p in game_folder.iterdir()) == sorted([launcher_build.file_name, "Conquer.exe"])
+    assert other_launchers(process) == []
 
 
 def test_self_update_killed_at_any_moment_leaves_a_launcher_that_greets(server, launcher, launcher_build,
