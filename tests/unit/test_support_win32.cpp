@@ -2,6 +2,7 @@
 // runs the system's minisign on a file written through drive Z: (the root).
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <fstream>
@@ -23,11 +24,20 @@ std::string minisignSignature(const std::string& name, const std::string& bytes,
     std::ofstream(file, std::ios::binary) << bytes;
     const std::string command = std::string("start /wait /unix /usr/bin/minisign -S") + (legacy ? " -l" : "") +
                                 " -s " STARFELL_TEST_KEY_FOLDER "/test.key -m " + unixFolder + "/" + name + " >NUL";
+    // start /unix does not wait for a Unix program: the signature is complete
+    // once its four lines are there.
     std::string signature;
     if (std::system(command.c_str()) == 0) {
-        std::ostringstream text;
-        text << std::ifstream(file + ".minisig", std::ios::binary).rdbuf();
-        signature = text.str();
+        for (int attempt = 0; attempt < 1000; ++attempt) {
+            std::ostringstream text;
+            text << std::ifstream(file + ".minisig", std::ios::binary).rdbuf();
+            const std::string found = text.str();
+            if (std::count(found.begin(), found.end(), '\n') == 4) {
+                signature = found;
+                break;
+            }
+            Sleep(10);
+        }
     }
     std::remove((file + ".minisig").c_str());
     std::remove(file.c_str());
