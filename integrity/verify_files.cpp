@@ -15,7 +15,10 @@
 #include "core/packet.h"
 #include "integrity/file_md5.h"
 #include "update/download.h"
+#include "update/archive_files.h"
+#include "update/archive_paths.h"
 #include "update/game_guard.h"
+#include "update/signed_files.h"
 
 namespace starfell {
 
@@ -28,14 +31,8 @@ bool isAscii(const std::string& text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-bool isSeparator(char c) { return c == '/' || c == '\\'; }
-
-// Windows drops trailing dots and spaces from a name, so ". ." or "..." can
-// still mean the parent folder there.
-bool namesParentFolder(const std::string& component) {
-    return component.find("..") != std::string::npos &&
-           component.find_first_not_of(". ") == std::string::npos;
-}
+// Appended to a game file's name while its repair is downloaded beside it.
+constexpr char kRepairSuffix[] = ".starfell-partial";
 
 // True when the digest of the file is accepted: the digest text occurs in the
 // expected text (lowercase digits only, so an uppercase digest never matches).
@@ -50,15 +47,15 @@ bool accepted(const std::wstring& localPath, const std::string& expectedDigests)
 bool repairFile(const std::vector<std::string>& repairBaseUrls, const std::string& urlPath,
                 const std::string& localPath, const std::string& expectedDigests, RepairGuard guard) {
     const bool guarded = guard == RepairGuard::CloseRunningGame;
-    const std::string temporary = localPath + ".starfell-partial";
+    const std::string temporary = localPath + kRepairSuffix;
     if (isAscii(localPath)) {
         createParentDirectory(localPath);
     } else {
         const std::wstring folder = folderOfPath(utf8ToWide(temporary));
         if (folder.size() > 1) fs::makeDirectory(folder.substr(0, folder.size() - 1));
     }
-    if (guarded) guardedFetch(downloader, repairBaseUrls, urlPath, utf8ToWide(temporary));
-    else fetchFile(downloader, repairBaseUrls, urlPath, utf8ToWide(temporary));
+    if (guarded) guardedFetch(downloader, repairBaseUrls, urlPath, utf8ToWide(temporary), acceptSignedFile);
+    else fetchFile(downloader, repairBaseUrls, urlPath, utf8ToWide(temporary), acceptSignedFile);
     if (!accepted(utf8ToWide(temporary), expectedDigests)) {
         fs::removeFile(utf8ToWide(temporary));
         return false;
@@ -68,22 +65,26 @@ bool repairFile(const std::vector<std::string>& repairBaseUrls, const std::strin
     return true;
 }
 
+// True when the file, its repair temporary or a folder on the way to it in
+// the game folder is a symbolic link or junction: a repair would write, or
+// change attributes, wherever it points.
+bool reachesThroughLink(const std::string& folder, const std::string& relativePath) {
+    std::vector<std::string> components;
+    if (!splitEntryName(relativePath, false, components)) return true;
+    std::string path = folder;
+    for (const std::string& component : components) {
+        path += component;
+        if (archive_files::isLink(path)) return true;
+        path += fs::kSeparator;
+    }
+    return archive_files::isLink(path.substr(0, path.size() - 1) + kRepairSuffix);
+}
+
 }  // namespace
 
 bool isUnsafeRelativePath(const std::string& relativePath) {
-    if (relativePath.empty() || isSeparator(relativePath[0])) return true;
-    const char first = relativePath[0];
-    if (relativePath.size() >= 2 && relativePath[1] == ':' &&
-        ((first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z')))
-        return true;
-    size_t start = 0;
-    while (start <= relativePath.size()) {
-        size_t end = start;
-        while (end < relativePath.size() && !isSeparator(relativePath[end])) ++end;
-        if (namesParentFolder(relativePath.substr(start, end - start))) return true;
-        start = end + 1;
-    }
-    return false;
+    std::vector<std::string> components;
+    return !splitEntryName(relativePath, false, components);
 }
 
 std::string failureMessage(int failed, const std::vector<std::string>& failedNames) {
@@ -137,6 +138,12 @@ void verifyGameFiles(const std::string& packet, const std::string& folder,
 
         if (accepted(utf8ToWide(localPath), expectedDigests)) {
             ++ok;
+            continue;
+        }
+        if (reachesThroughLink(folder, relativePath)) {
+            writeDiagnostic("Refused unsafe path: " + relativePath);
+            ++failed;
+            failedNames.push_back(relativePath);
             continue;
         }
         launcherState.setStatusText("Downloading " + relativePath + " file.");

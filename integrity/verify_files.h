@@ -24,8 +24,9 @@ void verifyGameFiles(const std::string& packet, const std::string& folder, const
 void verifyGameFiles(const std::string& packet, const std::string& folder,
                      const std::vector<std::string>& repairBaseUrls, RepairGuard guard = RepairGuard::CloseRunningGame);
 
-// True when a server-sent relative path could reach outside the game folder:
-// empty, absolute, with a drive letter, or with a ".." component.
+// True when a server-sent relative path is one an archive entry could not
+// have (update/archive_paths.h): it could reach outside the game folder or a
+// file there by another spelling (device names, streams, short names ...).
 bool isUnsafeRelativePath(const std::string& relativePath);
 
 // The status line of a run that left files wrong. `failed` may exceed the

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Lays out the demo: a game folder with the launcher, the stand-in client and the
 client's INI files, and server content with news, patches 1001 and 1002 and a
-file list under which two game files need repair.
+file list under which two game files need repair. Everything the launcher
+fetches is signed by minisign with the test key that the demo builds trust.
 
-    make_demo.py --root build/demo --launcher PATH --client PATH [--game-folder NAME]
+    make_demo.py --root build/demo --launcher PATH --client PATH [--game-folder NAME] [--secret-key KEY]
 """
 import argparse
 import hashlib
@@ -11,9 +12,12 @@ import io
 import random
 import shutil
 import stat
+import subprocess
 import sys
 import zipfile
 from pathlib import Path
+
+REPO = Path(__file__).resolve().parents[1]
 
 NEWS = [
     "Welcome to Starfell! The demo server is up and patching.",
@@ -117,11 +121,15 @@ def main(argv):
     parser.add_argument("--launcher", required=True, help="the launcher build to copy into the game folder")
     parser.add_argument("--client", required=True, help="the stand-in client, copied as Conquer.exe")
     parser.add_argument("--game-folder", default="game", help="name of the game folder under --root")
+    parser.add_argument("--secret-key", default=str(REPO / "tests" / "keys" / "test.key"),
+                        help="minisign secret key that signs the store (default: the test key)")
     args = parser.parse_args(argv)
 
     root = Path(args.root)
     files = final_files()
     server = write_server(root, files)
+    subprocess.run([str(REPO / "scripts" / "sign-store"), "--all", "-s", args.secret_key, str(server / "patches")],
+                   check=True, stdout=subprocess.DEVNULL)
     game = write_game(root, args.game_folder, args.launcher, args.client, files)
     print(f"demo game folder:    {game}")
     print(f"demo server content: {server}")

@@ -13,6 +13,7 @@
 #include "core/launcher_state.h"
 #include "core/packet.h"
 #include "update/self_update_platform.h"
+#include "update/signed_files.h"
 
 namespace starfell {
 
@@ -62,7 +63,7 @@ bool replaceLauncherBuild(Downloader& downloader, const std::string& relativePat
     // The new build arrives under a name of its own, so a failed, cut-off or
     // killed download never touches the build the player starts.
     fs::removeFile(incoming);
-    fetchFile(downloader, launcherConfig().PatchBaseUrls, relativePath, incoming);
+    fetchFile(downloader, launcherConfig().PatchBaseUrls, relativePath, incoming, acceptSignedFile);
     if (!self_update_platform::isPlausibleExecutable(incoming)) {
         fs::removeFile(incoming);
         reportFailure(L"Launcher update failed: no usable build downloaded to: " + incoming);

@@ -40,12 +40,33 @@ def wait_until(predicate, timeout, interval=0.05, message="condition"):
 
 # ---------------------------------------------------------------- content
 
+TEST_KEY = REPO / "tests" / "keys" / "test.key"
+
+
+def sign(*paths, legacy=False, key=TEST_KEY):
+    """FILE.minisig beside each file, made by minisign (`-S`, or `-S -l` for the
+    legacy algorithm) with the password-less test key (or `key`)."""
+    if paths:
+        subprocess.run(["minisign", "-S"] + (["-l"] if legacy else []) + ["-s", str(key), "-m"]
+                       + [str(p) for p in paths], check=True, stdout=subprocess.DEVNULL)
+
+
 class ContentBuilder:
-    """Writes a server content folder: news.txt, patches/N.zip, launcher builds, files.txt."""
+    """Writes a server content folder: news.txt, patches/N.zip, launcher builds, files.txt.
+    Everything under patches/ is signed with the test key, as the launchers under
+    test trust it: what the builder writes at once, files written there directly
+    when the server starts (sign_remaining), except the paths in `unsigned`."""
 
     def __init__(self, root):
         self.root = Path(root)
         (self.root / "patches" / "Launcher").mkdir(parents=True, exist_ok=True)
+        self.unsigned = set()
+
+    def sign_remaining(self):
+        """Signs every file under patches/ that has no signature yet."""
+        sign(*sorted(p for p in (self.root / "patches").rglob("*")
+                     if p.is_file() and p.suffix != ".minisig" and p not in self.unsigned
+                     and not p.with_name(p.name + ".minisig").exists()))
 
     def news(self, *lines):
         (self.root / "news.txt").write_text("".join(line + "\n" for line in lines), encoding="utf-8")
@@ -58,12 +79,14 @@ class ContentBuilder:
                 archive.writestr(name, data.encode() if isinstance(data, str) else data)
         path = self.root / "patches" / f"{number}.zip"
         path.write_bytes(buffer.getvalue())
+        sign(path)
         return path
 
     def launcher_build(self, source, name):
         """A current launcher build: patches/Launcher/<name> copied from `source`."""
         path = self.root / "patches" / "Launcher" / name
         shutil.copyfile(source, path)
+        sign(path)
         return path
 
     def repair_file(self, download_name, data):
@@ -71,6 +94,7 @@ class ContentBuilder:
         path = self.root / "patches" / "Launcher" / download_name
         path.parent.mkdir(parents=True, exist_ok=True)
         path.write_bytes(data.encode() if isinstance(data, str) else data)
+        sign(path)
         return path
 
     def files(self, entries):
@@ -104,6 +128,7 @@ class StarfellServer:
     def start(self, scenario=None, timeout=10, extra=()):
         """Starts the server (with a scenario script text when given) and waits until it listens."""
         assert self.process is None, "server already started"
+        self.content.sign_remaining()
         with open(self.log_path, "wb") as out, open(self.stderr_path, "wb") as err:
             self.process = subprocess.Popen(self.command(scenario, extra), stdout=out, stderr=err,
                                             stdin=subprocess.DEVNULL)

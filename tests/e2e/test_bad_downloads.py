@@ -15,7 +15,7 @@ from pathlib import Path
 import pytest
 
 from conftest import LauncherRunner
-from e2e_support import RangeStore, wait_for_no_running_client, wait_until
+from e2e_support import RangeStore, sign, wait_for_no_running_client, wait_until
 
 START = {"linux": 15, "windows": 60}
 
@@ -177,8 +177,8 @@ def test_full_disk_keeps_old_files_and_the_version(server, small_disk_launcher):
     assert f"Download failed for: http://{server.address}/patches/Launcher/sky.map HRESULT: -23" in errors
     assert "MD5 mismatch for: data/sky.map\n" in errors
     assert "MD5 mismatch for: small.txt" not in errors
-    # A failed download clears the wrong file before it starts; nothing else is left.
-    assert not (folder / "data" / "sky.map").exists()
+    # A repair that does not fit leaves the wrong file as it was; nothing else is left.
+    assert (folder / "data" / "sky.map").read_text() == "wrong sky"
     assert (folder / "data" / "world.map").read_text() == "old map"
     assert (folder / "small.txt").read_text() == "fits"
     assert (folder / "after.txt").read_text() == "applied"
@@ -279,7 +279,10 @@ def test_stalled_and_trickling_downloads_give_up_in_bounded_time_then_resume(ser
     first = write_patch(server, 1001, [("first.txt", "one")])
     second = write_patch(server, 1002, [("second.bin", os.urandom(4000))])
     names = {n: f"/patches/{n}.zip" for n in (1001, 1002)}
-    store = serve_from_range_store(server, {names[1001]: first.read_bytes(), names[1002]: second.read_bytes()})
+    sign(first, second)
+    store = serve_from_range_store(server, {names[1001]: first.read_bytes(), names[1002]: second.read_bytes(),
+                                            names[1001] + ".minisig": first.with_suffix(".zip.minisig").read_bytes(),
+                                            names[1002] + ".minisig": second.with_suffix(".zip.minisig").read_bytes()})
     # 1001 gets no answer at all the first time, 1002 its first bytes at four a second.
     store.faults = {names[1001]: ["stall"], names[1002]: ["trickle"]}
     server.start(scenario=patch_list_scenario([1001, 1002]))

@@ -15,7 +15,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 import pytest
 
-from e2e_support import HELLO, PATCH_LIST, wait_for_window, wait_until, _processes_with_token
+from e2e_support import HELLO, PATCH_LIST, sign, wait_for_window, wait_until, _processes_with_token
 from test_main_screen import wait_for_play
 from test_window import wine_display_prefix  # noqa: F401  (a fixture)
 
@@ -68,6 +68,7 @@ def make_patches(content_root):
         copy = patches / "Launcher" / name.replace("/", "_")
         copy.write_bytes(expected[name])
     files = [(name, name.replace("/", "_"), md5(expected[name])) for name in listed]
+    sign(patches / "1001.zip", patches / "1002.zip", *(patches / "Launcher" / n for _, n, _ in files))
     return expected, files
 
 
@@ -105,7 +106,7 @@ def assert_unpacking_cut_short(game_folder, expected, artifacts, interruption):
 
 def leftovers(game_folder, expected, launcher_build):
     """Files in the game folder (outside Downloads) that neither the patches nor the test put there."""
-    known = set(expected) | {launcher_build.file_name, "Conquer.exe"}
+    known = set(expected) | {launcher_build.file_name, "Conquer.exe", "StarfellLauncher.log"}
     found = []
     for path in game_folder.rglob("*"):
         relative = path.relative_to(game_folder).as_posix()
@@ -285,7 +286,7 @@ def test_server_gone_during_download_then_next_start_finishes(server, launcher, 
     store.close()
 
     # 1001 applied whole; 1002 is not claimed and nothing of it was unpacked.
-    assert store.requests == ["/patches/1001.zip", "/patches/1002.zip"]
+    assert [r for r in store.requests if not r.endswith(".minisig")] == ["/patches/1001.zip", "/patches/1002.zip"]
     assert (game_folder / "version.dat").read_bytes() == b"1001"
     assert (game_folder / "readme.txt").read_bytes() == expected["readme.txt"]
     assert not (game_folder / "bulk").exists()

@@ -13,7 +13,7 @@ from pathlib import Path
 
 import pytest
 
-from e2e_support import (REPO, WINE_RUN, md5_of, press_button, serve_from_paced_store, wait_for_window,
+from e2e_support import (REPO, WINE_RUN, md5_of, press_button, serve_from_paced_store, sign, wait_for_window,
                          wait_for_window_gone, wait_until, _processes_with_token)
 from e2e_support import status_lines
 from test_window import Picture
@@ -81,6 +81,59 @@ def test_newer_patches_apply_in_list_order(server, launcher, launcher_build, gam
     shown = status_lines(game_folder)
     assert shown[:shown.index(updated) + 1] == ["Checking for new update..", "Downloading version: 1001/1002",
                                                 "Downloading version: 1002/1002", updated], shown
+
+
+def other_key(tmp_path):
+    """A second key pair made by minisign (no password): its secret key's path."""
+    secret = tmp_path / "other.key"
+    subprocess.run(["minisign", "-G", "-W", "-p", str(tmp_path / "other.pub"), "-s", str(secret)], check=True,
+                   stdout=subprocess.DEVNULL)
+    return secret
+
+
+def test_signatures_decide_which_patches_apply(server, launcher, launcher_build, game_folder, tmp_path):
+    """One list: two patches signed by the test key (both algorithms) apply, then
+    each later one is refused for its own reason, deleted and never unpacked."""
+    (game_folder / "version.dat").write_text("1000")
+    patches = server.content.root / "patches"
+    paths = {n: write_patch(server, n, [(f"p{n}.txt", str(n)), ("version.dat", str(n))]) for n in range(1001, 1011)}
+    sign(*(paths[n] for n in range(1001, 1011) if n not in (1002, 1003, 1004, 1005)))
+    sign(paths[1002], legacy=True)
+    server.content.unsigned.add(paths[1003])                           # 1003: no signature (404)
+    sign(paths[1004], key=other_key(tmp_path))                         # 1004: another key
+    elsewhere = tmp_path / "1001.zip"                                  # 1005: a signature naming 1001.zip
+    elsewhere.write_bytes(paths[1005].read_bytes())
+    sign(elsewhere)
+    (patches / "1005.zip.minisig").write_bytes(elsewhere.with_name("1001.zip.minisig").read_bytes())
+    flipped = bytearray(paths[1006].read_bytes())                      # 1006: a byte of the archive flipped
+    flipped[len(flipped) // 2] ^= 0x01
+    paths[1006].write_bytes(bytes(flipped))
+    signature = lambda n: patches / f"{n}.zip.minisig"
+    lines = signature(1007).read_text().split("\n")                    # 1007: trusted comment altered
+    lines[2] = lines[2].replace("timestamp:", "timestamp:1")
+    signature(1007).write_text("\n".join(lines))
+    signature(1008).write_bytes(signature(1008).read_bytes()[:100])   # 1008: truncated
+    signature(1009).write_bytes(os.urandom(300))                      # 1009: garbage
+    signature(1010).write_bytes(b"untrusted comment: " + b"A" * (1 << 20))  # 1010: a megabyte
+
+    server.start(scenario=patch_list_scenario("\\n".join(str(n) for n in range(1001, 1011))))
+    process = launcher.start()
+    server.wait_for_log(r"received 15 bytes", START[launcher_build.kind] + 60)
+    errors = process.stderr()
+
+    assert (game_folder / "p1001.txt").read_text() == "1001"
+    assert (game_folder / "p1002.txt").read_text() == "1002"
+    assert (game_folder / "version.dat").read_text() == "1002"
+    reasons = {1003: "no signature", 1004: "signed with another key", 1005: "signature names another file",
+               1006: "bad signature", 1007: "bad signature", 1008: "malformed signature",
+               1009: "malformed signature", 1010: "malformed signature"}
+    for number, reason in reasons.items():
+        assert f"Signature check failed for: http://{server.address}/patches/{number}.zip ({reason})\n" in errors
+        assert not (game_folder / f"p{number}.txt").exists()
+    assert errors.count("Signature check failed for: ") == len(reasons)
+    assert sorted(p.name for p in game_folder.rglob("*") if p.name != "StarfellLauncher.log") == sorted(
+        ["Conquer.exe", launcher_build.file_name, "Downloads", "version.dat", "p1001.txt", "p1002.txt"])
+    assert process.alive()
 
 
 @pytest.mark.parametrize("listed, fetched", [
@@ -237,6 +290,7 @@ def test_self_update_starts_the_new_build(server, launcher, launcher_build, game
     # executable formats ignore, so its digest differs and it still runs.
     new_build = launcher_build.launcher.read_bytes() + b"\0next build " + uuid.uuid4().hex.encode()
     (server.content.root / "patches" / "Launcher" / launcher_build.file_name).write_bytes(new_build)
+    sign(server.content.root / "patches" / "Launcher" / launcher_build.file_name, legacy=True)
     server.start()
     process = launcher.start()
     assert process.wait(START[launcher_build.kind] + 60) == 0
@@ -263,7 +317,8 @@ def test_failed_self_update_keeps_the_old_build(server, launcher, launcher_build
         store.close()
     assert process.alive()
     assert (game_folder / launcher_build.file_name).read_bytes() == original
-    leftovers = sorted(p.name for p in game_folder.iterdir() if p.name not in (launcher_build.file_name, "Conquer.exe"))
+    leftovers = sorted(p.name for p in game_folder.iterdir()
+                       if p.name not in (launcher_build.file_name, "Conquer.exe", "StarfellLauncher.log"))
     assert leftovers == []
     assert other_launchers(process) == []
     # The run goes on as for a current build: no progress bar left up.
@@ -271,6 +326,26 @@ def test_failed_self_update_keeps_the_old_build(server, launcher, launcher_build
     time.sleep(1.0)
     bar = Picture(window, tmp_path, "after-failed-update").at(330, 501)
     assert not (bar[0] > 180 and 60 < bar[1] < 120 and bar[2] < 40), bar
+
+
+def test_self_update_with_a_forged_signature_keeps_the_running_build(server, launcher, launcher_build, game_folder):
+    # A build signed by the test key, then changed by someone on the way.
+    original = (game_folder / launcher_build.file_name).read_bytes()
+    published = server.content.root / "patches" / "Launcher" / launcher_build.file_name
+    published.write_bytes(original + b"\0next build")
+    sign(published)
+    published.write_bytes(original + b"\0evil build")
+    server.start(scenario="read-hello\nsend-hello-answer false\nhold\n")
+    process = launcher.start()
+    url = f"http://{server.address}/patches/Launcher/{launcher_build.file_name}"
+    wait_until(lambda: f"Signature check failed for: {url} (bad signature)" in process.stderr(),
+               START[launcher_build.kind] + 30, message="the signature to be refused")
+    time.sleep(1.0)
+    assert process.alive()
+    assert (game_folder / launcher_build.file_name).read_bytes() == original
+    assert sorted(p.name for p in game_folder.iterdir()) == sorted(
+        [launcher_build.file_name, "Conquer.exe", "StarfellLauncher.log"])
+    assert other_launchers(process) == []
 
 
 def test_self_update_killed_at_any_moment_leaves_a_launcher_that_greets(server, launcher, launcher_build,

@@ -16,6 +16,9 @@ TEST(EntryName, NestedNamesSplitAtBothSeparators) {
     ASSERT_TRUE(splitEntryName("..data/.hidden/a..b", false, components));
     ASSERT_TRUE(splitEntryName("console.dll", false, components));  // only whole device names
     ASSERT_TRUE(splitEntryName("COM0.txt", false, components));
+    // Tildes that no short name has: a long stem, a long extension, no digit.
+    for (const char* name : {"version~1.dat.bak", "longerstem~1.dat", "a~1.json", "backup~.dat", "COM\xC2\xB9x"})
+        EXPECT_TRUE(splitEntryName(name, false, components)) << name;
     ASSERT_TRUE(splitEntryName("\xC3\xA9t\xC3\xA9/\xE6\xB8\xB8.dat", false, components));
 }
 
@@ -25,6 +28,8 @@ TEST(EntryName, EscapesAndSpecialNamesAreRefused) {
         "", "../evil.txt", "/tmp/evil", "\\evil", "C:\\evil", "C:evil", "a/../../evil", "a/./b", "a//b",
         "file.txt:stream", "CON", "con.txt", "COM1.dll", "lpt9", "aux .dat", "Nul", "name.", "name ",
         "dir./file", "a\tb", "a\x7f", "a\nb", "file/",
+        // Console and superscript port devices, and short names that may spell a guarded file.
+        "CONIN$", "conout$.txt", "COM\xC2\xB9", "lpt\xC2\xB3.log", "VERSIO~1.DAT", "data/LAUNC~12.EXE", "ABC~1",
     };
     for (const char* name : unsafe) {
         EXPECT_FALSE(splitEntryName(name, false, components)) << '"' << name << '"';

@@ -1,6 +1,8 @@
 // A static HTTP store on 127.0.0.1 for the loopback tests of both builds: files
-// put by their path below a prefix (e.g. "patches/"), 404 for anything else. It
-// logs the paths asked for and how many answers were at work at once.
+// put by their path below a prefix (e.g. "patches/"), 404 for anything else.
+// Each file put is signed by the real minisign with the test key, as an
+// operator's store is. It logs the paths asked for and how many answers were
+// at work at once.
 #pragma once
 
 // Before anything that may bring in <windows.h>: httplib needs <winsock2.h> first.
@@ -13,6 +15,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "test_support.h"
 
 namespace starfell::test {
 
@@ -53,7 +57,14 @@ public:
 
     // The store's root, "http://127.0.0.1:<port>/" (the prefix is not part of it).
     std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
-    void put(const std::string& path, const std::string& bytes) { answer(path, 200, bytes); }
+    // The file and FILE.minisig beside it, signed with the test key (`-S`, or
+    // the legacy `-S -l`).
+    void put(const std::string& path, const std::string& bytes, bool legacy = false) {
+        answer(path + ".minisig", 200, minisignSignature(path.substr(path.rfind('/') + 1), bytes, legacy));
+        answer(path, 200, bytes);
+    }
+    // The file alone, or any bytes in place of a signature.
+    void putUnsigned(const std::string& path, const std::string& bytes) { answer(path, 200, bytes); }
     // An error status with a page of its own, as a store's error pages are.
     void answer(const std::string& path, int status, const std::string& bytes) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -64,7 +75,15 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         delayMs_ = milliseconds;
     }
+    // The files asked for, signatures left out.
     std::vector<std::string> requests() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<std::string> files;
+        for (const std::string& path : requests_)
+            if (path.size() < 8 || path.compare(path.size() - 8, 8, ".minisig") != 0) files.push_back(path);
+        return files;
+    }
+    std::vector<std::string> allRequests() const {
         std::lock_guard<std::mutex> lock(mutex_);
         return requests_;
     }

@@ -40,6 +40,11 @@ std::vector<std::string> namesIn(const std::filesystem::path& folder);
 // the launcher's own file MD5, checked against known digests in its own tests).
 std::string md5Of(const std::string& bytes);
 
+// FILE.minisig for `bytes` stored as `name`, made by the real minisign with the
+// password-less test key (`-S`, or `-S -l` for the legacy algorithm); the
+// Windows build runs it through Wine's start /unix.
+std::string minisignSignature(const std::string& name, const std::string& bytes, bool legacy = false);
+
 // Captures what the launcher writes to its diagnostic streams.
 class CapturedDiagnostics {
 public:

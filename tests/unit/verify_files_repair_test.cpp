@@ -139,6 +139,56 @@ TEST_F(Verification, UnsafePathsAreRefused) {
     EXPECT_FALSE(fsys::exists(folder.path().parent_path() / "evil.dat"));
 }
 
+TEST_F(Verification, RepairsNeverGoThroughLinks) {
+    // A folder link and a file link in the game folder, both pointing outside it.
+    test::ScratchFolder outside;
+    test::writeFile(outside.path() / "x.dat", "outside");
+    test::writeFile(outside.path() / "kept.dat", "outside");
+    fsys::permissions(outside.path() / "kept.dat", fsys::perms::owner_read);
+    std::error_code linked;
+    fsys::create_directory_symlink(outside.path(), at("data"), linked);
+    if (linked) GTEST_SKIP() << "no symbolic links here";
+    fsys::create_symlink(outside.path() / "kept.dat", at("link.dat"));
+    test::writeFile(at("plain.dat"), "stale");
+    fsys::create_symlink(outside.path() / "x.dat", at("plain.dat.starfell-partial"));
+    store.put("x", "payload");
+    test::CapturedDiagnostics diagnostics;
+    run(fileCheckPacket({{"data/x.dat", "x", md5Of("payload")},
+                         {"link.dat", "x", md5Of("payload")},
+                         {"plain.dat", "x", md5Of("payload")}}));
+    EXPECT_TRUE(store.requests().empty());
+    EXPECT_NE(diagnostics.text().find("Refused unsafe path: data/x.dat\n"), std::string::npos);
+    EXPECT_NE(diagnostics.text().find("Refused unsafe path: link.dat\n"), std::string::npos);
+    EXPECT_EQ(test::readFile(outside.path() / "x.dat"), "outside");
+    EXPECT_EQ(test::readFile(outside.path() / "kept.dat"), "outside");
+    EXPECT_EQ(fsys::status(outside.path() / "kept.dat").permissions() & fsys::perms::all, fsys::perms::owner_read);
+    EXPECT_EQ(launcherState.statusText(), "Missing/corrupted files (3): data/x.dat, link.dat, plain.dat. Please restart launcher.");
+}
+
+TEST_F(Verification, UnsignedOrMissignedRepairsAreNotUsed) {
+    test::writeFile(at("a.dat"), "stale");
+    store.putUnsigned("a.dat", "fresh a");
+    store.put("b.dat", "fresh b", true);  // legacy signature: accepted
+    store.putUnsigned("c.dat", "fresh c");
+    store.putUnsigned("c.dat.minisig", test::minisignSignature("b.dat", "fresh c", false));
+    test::CapturedDiagnostics diagnostics;
+    run(fileCheckPacket({{"a.dat", "a.dat", md5Of("fresh a")},
+                         {"b.dat", "b.dat", md5Of("fresh b")},
+                         {"c.dat", "c.dat", md5Of("fresh c")}}));
+    EXPECT_EQ(test::readFile(at("a.dat")), "stale");
+    EXPECT_EQ(test::readFile(at("b.dat")), "fresh b");
+    EXPECT_FALSE(fsys::exists(at("c.dat")));
+    EXPECT_FALSE(fsys::exists(at("a.dat.starfell-partial")));
+    EXPECT_FALSE(fsys::exists(at("c.dat.starfell-partial")));
+    const std::string text = diagnostics.text();
+    EXPECT_NE(text.find("Signature check failed for: " + store.url() + "patches/Launcher/a.dat (no signature)\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("Signature check failed for: " + store.url() +
+                        "patches/Launcher/c.dat (signature names another file)\n"),
+              std::string::npos);
+    EXPECT_EQ(launcherState.statusText(), "Missing/corrupted files (2): a.dat, c.dat. Please restart launcher.");
+}
+
 TEST_F(Verification, PacketCutShortIsNeverReady) {
     test::writeFile(at("f.dat"), "ok");
     std::string packet = fileCheckPacket({{"f.dat", "f.dat", md5Of("ok")}, {"g.dat", "g.dat", md5Of("ok")}});

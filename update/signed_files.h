@@ -1,0 +1,21 @@
+// The one check every downloaded patch, launcher build and repair file passes
+// before it is used: its minisign signature, fetched from beside it on the store.
+#pragma once
+#include <string>
+
+#include "update/minisign_format.h"
+
+namespace starfell {
+
+// Downloads `url` + ".minisig" beside `path` (the file just downloaded from
+// `url`), checks it with the built-in update key and the URL's file name, and
+// removes the signature again. A refused file is deleted and one diagnostic
+// line names the URL and the reason. True when the file may be used: a good
+// signature, a build without a key, or no downloaded file at all (nothing to
+// check; the caller's own use then fails and says so).
+bool acceptSignedFile(const std::wstring& path, const std::string& url);
+
+// The same against `key`; nullptr stands for a build without a key.
+bool acceptSignedFileWithKey(const minisign::PublicKey* key, const std::wstring& path, const std::string& url);
+
+}  // namespace starfell
