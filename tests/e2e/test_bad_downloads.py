@@ -350,11 +350,16 @@ def other_tools_archives(folder):
     return stub, bytes(understated)
 
 
-def test_resume_restart_mirrors_and_other_tools_archives(server, launcher, launcher_build, game_folder, tmp_path):
+def test_resume_restart_mirrors_and_other_tools_archives(server, launcher, launcher_build, game_folder, tmp_path,
+                                                        request):
     """One patch list through two mirrors, the first of them down: 1001 is cut off
     and resumed, 1002 is cut off and then changes on the store, 1003 is cut off on
     a store that ignores ranges, 1004 and 1005 come from other tools, and 1006
     fails on every mirror."""
+    if launcher_build.windows:
+        # Wine's URL moniker reports an answer cut off by the store as a success,
+        # and the launcher takes the short file for the whole one.
+        request.node.add_marker(pytest.mark.xfail(reason="cut-off answers pass for complete on Windows", strict=True))
     (game_folder / "version.dat").write_text("1000")
     big = os.urandom(300_000)
     bodies = {}
