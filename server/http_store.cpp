@@ -16,7 +16,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <functional>
 
 #include "server/connection.h"
 #include "server/server_log.h"
@@ -93,16 +96,22 @@ public:
     // that is shutting down and sends no bodies; it is told ours.
     void useListener(int listener) { svr_sock_ = listener; }
 
+    // Runs on each request once its headers are parsed, before the handler.
+    void setRequestCheck(std::function<void(httplib::Request&)> check) { requestCheck_ = std::move(check); }
+
     // Answers the one request of the connection and closes it.
     void serveSocket(int socket, std::chrono::milliseconds timeout) {
         {
             SocketConnection connection(socket, timeout);
             bool closed = false;
-            process_request(connection, true, closed, [](httplib::Request&) {});
+            process_request(connection, true, closed, requestCheck_);
         }
         ::shutdown(socket, SHUT_RDWR);
         ::close(socket);
     }
+
+private:
+    std::function<void(httplib::Request&)> requestCheck_;
 };
 
 namespace {
@@ -139,6 +148,53 @@ std::string fileBelow(const std::string& root, const std::string& requestPath) {
     return root + "/" + relative;
 }
 
+// Validators of a stored file, so that a client holding part of it can ask for
+// the rest only while it is still the same file: a strong entity tag from its
+// size and modification time (nanoseconds), and that time as an HTTP date.
+struct Validators {
+    std::string entityTag;
+    std::string lastModified;
+    bool dateIsStrong;  // the file has not changed within the second its date names
+};
+
+Validators validatorsOf(const struct stat& info) {
+    char tag[64];
+    std::snprintf(tag, sizeof tag, "\"%llx-%llx.%lx\"", static_cast<unsigned long long>(info.st_size),
+                  static_cast<unsigned long long>(info.st_mtim.tv_sec), static_cast<long>(info.st_mtim.tv_nsec));
+    char date[64];
+    std::tm parts{};
+    gmtime_r(&info.st_mtim.tv_sec, &parts);
+    std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S GMT", &parts);
+    return {tag, date, info.st_mtim.tv_sec < std::time(nullptr) - 1};
+}
+
+// If-Range: the range holds only for the file the client's validator names.
+// A weak tag or a date that may cover two versions never matches.
+bool ifRangeMatches(const std::string& condition, const Validators& validators) {
+    if (condition == validators.entityTag) return true;
+    return validators.dateIsStrong && condition == validators.lastModified;
+}
+
+// httplib applies a parsed Range to whatever the handler answers, unchecked
+// (a start past the end even gives a wrapped-around length), so a range that
+// cannot be served as asked is dropped before the handler runs and the whole
+// file goes out with 200, as a server may always do: a range whose If-Range
+// condition names another version of the file, or one starting past its end.
+void dropRangeUnlessServable(const std::string& root, httplib::Request& request) {
+    if (request.ranges.empty()) return;
+    const std::string path = fileBelow(root, request.path);
+    struct stat info {};
+    if (path.empty() || ::stat(path.c_str(), &info) != 0) return;  // answered 404 anyway
+    const auto size = static_cast<ssize_t>(info.st_size);
+    bool servable = !request.has_header("If-Range") ||
+                    ifRangeMatches(request.get_header_value("If-Range"), validatorsOf(info));
+    for (const auto& [first, last] : request.ranges) {
+        // (-1, n) asks for the last n bytes.
+        if (first < 0 ? last <= 0 || size == 0 : first >= size || (last >= 0 && last < first)) servable = false;
+    }
+    if (!servable) request.ranges.clear();
+}
+
 void logRequest(const httplib::Request& request, int status, size_t size, const char* note = "") {
     logLine("http " + request.method + " " + request.path + " " + std::to_string(status) + " " +
             std::to_string(size) + note);
@@ -163,7 +219,10 @@ void serveFile(const std::string& root, const httplib::Request& request, httplib
                      : path.size() > 4 && path.compare(path.size() - 4, 4, ".txt") == 0 ? "text/plain; charset=utf-8"
                                                                                           : "application/octet-stream";
     size_t size = static_cast<size_t>(info.st_size);
-    logRequest(request, 200, size);
+    const Validators validators = validatorsOf(info);
+    response.set_header("ETag", validators.entityTag);
+    response.set_header("Last-Modified", validators.lastModified);
+    logRequest(request, request.ranges.empty() ? 200 : 206, size);
     response.set_content_provider(
         size, type,
         [file](size_t offset, size_t length, httplib::DataSink& sink) {
@@ -186,6 +245,7 @@ HttpStore::HttpStore(const std::string& root, HttpLimits limits)
     server_->Get("[\\s\\S]*", [root](const httplib::Request& request, httplib::Response& response) {
         serveFile(root, request, response);
     });
+    server_->setRequestCheck([root](httplib::Request& request) { dropRangeUnlessServable(root, request); });
     // Other methods never reach a handler; httplib answers them, and they are logged here.
     server_->set_logger([](const httplib::Request& request, const httplib::Response& response) {
         if (request.method == "GET" || request.method == "HEAD") return;

@@ -540,15 +540,18 @@ class RangeStore:
     """An HTTP store of `files` ({path: bytes}, changeable while it runs) on
     `address`:`port` that answers at network speed (`delay` s before each
     answer, bodies at `rate` bytes a second), gives every file an entity tag
-    and, with `ranges`, honours Range with If-Range. `faults[path]` lists what
-    the next requests of that path get, one item each: "stall" (no answer at
-    all), "trickle" (the file's bytes at 4 a second) or an int (that many bytes,
-    then the connection is cut). `requests` logs (path, Range, If-Range, status,
-    bytes sent, time of arrival)."""
+    and, with `ranges`, honours Range with If-Range (paths in `ignore_ranges`
+    excepted). `faults[path]` lists what the next requests of that path get,
+    one item each: "stall" (no answer at all), "reset" (the connection closed
+    unanswered), "trickle" (the file's bytes at 4 a second), an int (that many
+    bytes, then the connection is cut) or (int, new body): cut so, then the
+    file is replaced. `requests` logs (path, Range, If-Range, status, bytes
+    sent, time of arrival)."""
 
     def __init__(self, address, files, port=80, ranges=True, rate=4_000_000, delay=0.05):
         self.files, self.ranges, self.rate, self.delay = files, ranges, rate, delay
         self.faults = {}
+        self.ignore_ranges = set()
         self.requests = []
         self.closing = False
         self.listener = socket.create_server((address, port))
@@ -604,26 +607,33 @@ class RangeStore:
                 # Read and never answered: wait for the client to hang up.
                 while not self.closing and connection.recv(4096):
                     pass
+            elif fault == "reset":
+                record[3] = 0
             elif body is None:
                 connection.sendall(b"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
             else:
                 start = 0
                 match = re.fullmatch(r"bytes=(\d+)-", asked or "")
-                if self.ranges and match and condition == self.tag(body) and int(match.group(1)) < len(body):
+                if self.ranges and path not in self.ignore_ranges and match and condition == self.tag(body) and int(match.group(1)) < len(body):
                     start = int(match.group(1))
                 status = "206 Partial Content" if start else "200 OK"
                 head = (f"HTTP/1.1 {status}\r\nContent-Length: {len(body) - start}\r\nETag: {self.tag(body)}\r\n"
                         + (f"Content-Range: bytes {start}-{len(body) - 1}/{len(body)}\r\n" if start else "")
-                        + ("Accept-Ranges: bytes\r\n" if self.ranges else "") + "Connection: close\r\n\r\n")
+                        + ("Accept-Ranges: bytes\r\n" if self.ranges and path not in self.ignore_ranges else "") + "Connection: close\r\n\r\n")
                 connection.sendall(head.encode())
                 record[3] = 206 if start else 200
                 data = body[start:]
                 if fault == "trickle":
                     record[4] = self._send(connection, data, 1, 0.25)
                 else:
+                    replacement = None
+                    if isinstance(fault, tuple):
+                        fault, replacement = fault
                     if isinstance(fault, int):
                         data = data[:fault]
                     record[4] = self._send(connection, data, 64 * 1024, 64 * 1024 / self.rate)
+                    if replacement is not None:
+                        self.files[path] = replacement
 
     def sent(self, path):
         """(Range, status, bytes sent) of each request of `path`, in order."""

@@ -3,6 +3,7 @@
 # case checks that the rest of the list is applied, nothing good is lost, no
 # half-written file is left behind and a failed patch is not taken as installed.
 import hashlib
+import io
 import os
 import re
 import shutil
@@ -15,7 +16,7 @@ from pathlib import Path
 import pytest
 
 from conftest import LauncherRunner
-from e2e_support import RangeStore, sign, wait_for_no_running_client, wait_until
+from e2e_support import RangeStore, sign, status_lines, wait_for_no_running_client, wait_until
 
 START = {"linux": 15, "windows": 60}
 
@@ -316,5 +317,117 @@ def test_stalled_and_trickling_downloads_give_up_in_bounded_time_then_resume(ser
     with zipfile.ZipFile(second) as archive:
         assert (game_folder / "second.bin").read_bytes() == archive.read("second.bin")
     assert "Patch not applied" not in errors
+    assert leftovers(game_folder) == []
+    assert process.alive()
+
+
+# ------------------------------------------------------------ resume, mirrors, other tools' archives
+
+def free_port(address):
+    """A port on `address` that nothing listens on (a mirror that is down)."""
+    with socket.socket() as probe:
+        probe.bind((address, 0))
+        return probe.getsockname()[1]
+
+
+def other_tools_archives(folder):
+    """(stub, understated): one zip with a self-extracting stub in front, one whose
+    end record understates the central directory's size; unzip accepts both."""
+    made = folder / "made.zip"
+    with zipfile.ZipFile(made, "w", zipfile.ZIP_DEFLATED) as archive:
+        archive.writestr("data/stubbed.map", os.urandom(70000))
+        archive.writestr("stub.txt", "behind a stub")
+    stub = b"#!/bin/sh\necho self-extracting stub\nexit 0\n" + b"\x90" * 3000 + made.read_bytes()
+    with zipfile.ZipFile(made, "w", zipfile.ZIP_DEFLATED) as archive:
+        archive.writestr("data/understated.map", os.urandom(70000))
+        archive.writestr("understated.txt", "directory size understated")
+    understated = bytearray(made.read_bytes())
+    end = understated.rfind(b"PK\x05\x06")
+    understated[end + 12:end + 16] = (46).to_bytes(4, "little")
+    for name, data in (("stub", stub), ("understated", bytes(understated))):
+        (folder / f"{name}.zip").write_bytes(data)
+        # unzip warns (exit 1 or 2) of the bytes it skipped or compensated, and unpacks everything.
+        unzipped = subprocess.run(["unzip", "-qq", "-o", str(folder / f"{name}.zip"), "-d",
+                                   str(folder / f"unzip-{name}")], capture_output=True)
+        assert len([p for p in (folder / f"unzip-{name}").rglob("*") if p.is_file()]) == 2, unzipped.stderr
+    return stub, bytes(understated)
+
+
+def test_resume_restart_mirrors_and_other_tools_archives(server, launcher, launcher_build, game_folder, tmp_path,
+                                                        request):
+    """One patch list through two mirrors, the first of them down: 1001 is cut off
+    and resumed, 1002 is cut off and then changes on the store, 1003 is cut off on
+    a store that ignores ranges, 1004 and 1005 come from other tools, and 1006
+    fails on every mirror."""
+    if launcher_build.windows:
+        # Wine's URL moniker reports an answer cut off by the store as a success,
+        # and the launcher takes the short file for the whole one.
+        request.node.add_marker(pytest.mark.xfail(reason="cut-off answers pass for complete on Windows", strict=True))
+    (game_folder / "version.dat").write_text("1000")
+    big = os.urandom(300_000)
+    bodies = {}
+    for number, entries in ((1001, [("resumed.bin", big)]), (1002, [("changed.txt", "old")]),
+                            (1003, [("rangeless.bin", os.urandom(200_000))])):
+        bodies[number] = write_patch(server, number, entries).read_bytes()
+    changed = write_patch(server, 1002, [("changed.txt", "new"), ("pad.bin", os.urandom(100_000))]).read_bytes()
+    bodies[1002] = write_patch(server, 1002, [("changed.txt", "old"), ("pad.bin", os.urandom(100_000))]).read_bytes()
+    bodies[1004], bodies[1005] = other_tools_archives(tmp_path)
+    names = {n: f"/patches/{n}.zip" for n in range(1001, 1007)}
+    store = RangeStore(server.address, {names[n]: body for n, body in bodies.items()}, port=0, rate=2_000_000)
+    store.faults = {names[1001]: [150_000], names[1002]: [(60_000, changed)], names[1003]: [80_000],
+                    names[1006]: ["reset"] * 3}
+    store.ignore_ranges = {names[1003]}
+    store.files[names[1006]] = bodies[1001]
+    down = f"http://{server.address}:{free_port(server.address)}/"
+    serving = f"http://{server.address}:{store.port}/"
+    server.start(scenario=patch_list_scenario(range(1001, 1007)))
+    try:
+        process = launcher.start(extra_env={"STARFELL_PATCH_URLS": f"{down};{serving}"})
+        server.wait_for_log(r"received 15 bytes", START[launcher_build.kind] + 120)
+    finally:
+        store.close()
+    errors = process.stderr()
+
+    # The first mirror is left for the second with a line naming it, for every patch.
+    for number in range(1001, 1007):
+        assert f"Giving up on download base: {down} for: patches/{number}.zip" in errors, number
+    assert [r[0] for r in store.requests if r[0] == names[1004]] == [names[1004]]
+
+    cut, resumed = store.sent(names[1001])
+    assert cut == (None, 200, 150_000)
+    if launcher_build.windows:
+        # The URL moniker keeps nothing of a cut-off transfer: the retry starts over.
+        assert resumed == (None, 200, len(bodies[1001]))
+    else:
+        start = int(resumed[0].removeprefix("bytes=").rstrip("-"))
+        assert 0 < start <= 150_000 and resumed[1:] == (206, len(bodies[1001]) - start)
+        assert cut[2] + resumed[2] <= 1.05 * len(bodies[1001])
+        # Only the file the bytes came from may be resumed: the range is conditional.
+        condition = [r[2] for r in store.requests if r[0] == names[1001]][1]
+        assert condition == RangeStore.tag(bodies[1001])
+    assert (game_folder / "resumed.bin").read_bytes() == big
+
+    # A file changed since the cut is fetched whole, never spliced onto the old bytes.
+    (_, _, old_sent), (asked, status, sent) = store.sent(names[1002])
+    assert old_sent == 60_000 and (status, sent) == (200, len(changed))
+    assert (game_folder / "changed.txt").read_text() == "new"
+    # A store that ignores ranges sends the whole file again and that is what is kept.
+    assert store.sent(names[1003])[1][1:] == (200, len(bodies[1003]))
+    with zipfile.ZipFile(io.BytesIO(bodies[1003])) as archive:
+        assert (game_folder / "rangeless.bin").read_bytes() == archive.read("rangeless.bin")
+
+    # Other tools' archives unpack as unzip -o unpacks them.
+    for name in ("stub", "understated"):
+        for made in (tmp_path / f"unzip-{name}").rglob("*"):
+            if made.is_file():
+                relative = made.relative_to(tmp_path / f"unzip-{name}")
+                assert (game_folder / relative).read_bytes() == made.read_bytes(), relative
+
+    # Every mirror down: each base is named, the patch is not applied and the status says so.
+    assert [r[3] for r in store.requests if r[0] == names[1006]] == [0] * 3  # closed unanswered
+    assert f"Giving up on download base: {serving} for: patches/1006.zip" in errors
+    assert "Patch not applied: 1006 Installed version: 1005" in errors
+    assert "Patch not applied: 100" not in errors.replace("Patch not applied: 1006", "")
+    assert status_lines(game_folder)[-1] == "Update incomplete. Please try again later."
     assert leftovers(game_folder) == []
     assert process.alive()

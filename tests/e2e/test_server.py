@@ -207,6 +207,49 @@ def test_http_store_serves_and_logs(server):
         connection.close()
 
 
+def test_http_store_resumes_only_the_same_file(server):
+    """A Range with If-Range is served 206 only while the validator names the
+    stored file; any other condition, or a start past the end, gets the whole
+    file with 200 (httplib alone would apply the range regardless)."""
+    import http.client
+    import os
+    path = server.content.root / "patches" / "1001.zip"
+    path.write_bytes(os.urandom(10_000))
+    os.utime(path, ns=(1_700_000_000_123_456_789,) * 2)
+    server.start()
+
+    def get(headers):
+        connection = http.client.HTTPConnection(server.address, 80, timeout=10)
+        connection.request("GET", "/patches/1001.zip", headers=headers)
+        response = connection.getresponse()
+        answer = (response.status, dict(response.getheaders()), response.read())
+        connection.close()
+        return answer
+
+    status, headers, body = get({})
+    tag, date = headers["ETag"], headers["Last-Modified"]
+    assert status == 200 and body == path.read_bytes()
+    assert date == "Tue, 14 Nov 2023 22:13:20 GMT" and not tag.startswith("W/")
+    for condition in (tag, date, None):
+        asked = {"Range": "bytes=4000-"} | ({"If-Range": condition} if condition else {})
+        status, headers, part = get(asked)
+        assert (status, part, headers["Content-Range"]) == (206, body[4000:], "bytes 4000-9999/10000"), condition
+    for asked in ({"Range": "bytes=4000-", "If-Range": '"another"'},
+                  {"Range": "bytes=4000-", "If-Range": "Wed, 15 Nov 2023 22:13:20 GMT"},
+                  {"Range": "bytes=10000-"}, {"Range": "bytes=20000-", "If-Range": tag}):
+        status, headers, whole = get(asked)
+        assert (status, whole) == (200, body) and "Content-Range" not in headers, asked
+    server.wait_for_log(r"^http GET /patches/1001\.zip 206 10000$", count=3)
+
+    # The same size written again a moment later is another file: its tag differs.
+    path.write_bytes(os.urandom(10_000))
+    status, headers, whole = get({"Range": "bytes=4000-", "If-Range": tag})
+    assert (status, whole) == (200, path.read_bytes()) and headers["ETag"] != tag
+    # A date that may name two versions written within its second is not trusted.
+    status, headers, whole = get({"Range": "bytes=4000-", "If-Range": headers["Last-Modified"]})
+    assert status == 200
+
+
 def test_stops_cleanly_on_signal_and_logs_to_file(server, tmp_path):
     log_file = tmp_path / "server-file.log"
     server.start(extra=["--log", str(log_file)])
