@@ -11,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -171,6 +172,7 @@ public:
         validatorSeen_ = !tag.empty() && tag.rfind("W/", 0) != 0 ? tag : headerValue(headers, L"Last-Modified");
         const std::string range = headerValue(headers, L"Content-Range");
         if (range.rfind("bytes ", 0) == 0) rangeStart_ = range.substr(6, range.find('-') - 6);
+        announced_ = std::strtoull(headerValue(headers, L"Content-Length").c_str(), nullptr, 10);
         return S_OK;
     }
 
@@ -191,6 +193,9 @@ public:
     DWORD status() const { return status_; }
     const std::string& validatorSeen() const { return validatorSeen_; }
     bool continuesKeptBytes() const { return status_ == 206 && rangeStart_ == std::to_string(kept_); }
+    // Wine's moniker reports a transfer that the store cut off (fewer bytes
+    // than announced, or no answer at all) as a success.
+    bool cutShort(std::uint64_t arrived) const { return status_ == 0 || (announced_ && arrived < announced_); }
 
 private:
     // True when the transfer has had its time: no request sent within the
@@ -237,6 +242,7 @@ private:
     std::uint64_t received_ = 0, windowBytes_ = 0;
     std::atomic<DWORD> status_{0};
     std::string validatorSeen_, rangeStart_;
+    std::uint64_t announced_ = 0;
 };
 
 std::uint64_t fileSize(const std::wstring& path) {
@@ -284,10 +290,12 @@ Attempt transferPart(Downloader& progress, const std::string& url, const std::ws
     const std::uint64_t kept = validator.empty() ? 0 : fileSize(partial);
 
     BoundedTransfer transfer(progress, kept, validator);
-    const HRESULT result =
+    HRESULT result =
         system.downloadWide ? system.downloadWide(nullptr, wideUrl.c_str(), piece.c_str(), 0, &transfer) : E_NOTIMPL;
     transfer.stopWatchdog();
     const DWORD status = transfer.status();
+    // What did arrive of a cut-off answer is kept below like any broken transfer's.
+    if (SUCCEEDED(result) && transfer.cutShort(fileSize(piece))) result = INET_E_DOWNLOAD_FAILURE;
 
     if (status >= 400) {
         // The moniker keeps error pages as if they were the file: drop it.
