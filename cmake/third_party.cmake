@@ -45,7 +45,7 @@ if(WIN32)
     INTERFACE_LINK_LIBRARIES advapi32)  # its random source (RtlGenRandom)
 
   target_link_libraries(starfell_platform_libs INTERFACE
-    imgui miniz PNG::PNG sodium ws2_32 advapi32 psapi shlwapi ole32 uuid)
+    imgui miniz PNG::PNG sodium ws2_32 advapi32 psapi shlwapi shell32 ole32 uuid)
 
   # Static run-time: the launcher is one file with no DLLs of its own.
   add_link_options(-static -static-libgcc -static-libstdc++)
@@ -64,8 +64,9 @@ else()
   find_package(Threads REQUIRED)
   find_package(GTest REQUIRED)
   pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
+  pkg_check_modules(FONTCONFIG REQUIRED IMPORTED_TARGET fontconfig)
   target_sources(imgui PRIVATE ${TP}/imgui/backends/imgui_impl_sdl.cpp ${TP}/imgui/backends/imgui_impl_opengl3.cpp)
   target_link_libraries(imgui PUBLIC SDL2::SDL2 OpenGL::GL ${CMAKE_DL_LIBS})
   target_link_libraries(starfell_platform_libs INTERFACE
-    imgui miniz PNG::PNG CURL::libcurl OpenSSL::Crypto PkgConfig::SODIUM Threads::Threads)
+    imgui miniz PNG::PNG CURL::libcurl OpenSSL::Crypto PkgConfig::SODIUM PkgConfig::FONTCONFIG Threads::Threads)
 endif()

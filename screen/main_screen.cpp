@@ -20,6 +20,7 @@
 #include "ui/window.h"
 #include "ui/window_layout.h"
 #include "update/download.h"
+#include "update/transfer_rate.h"
 
 namespace starfell {
 namespace {
@@ -188,6 +189,13 @@ void drawProgressBar() {
     drawFilledRect(320, 497, 300, 8, ImVec4(1.0f, 1.0f, 1.0f, 0.12f), 3);
     const float fill = progressFillWidth(downloadPercent());
     if (fill > 2.0f) drawFilledRect(320, 497, fill, 8, ImVec4(0.85f, 0.35f, 0.0f, 1.0f), 3);
+    const std::string rate = downloadTransferRate().text();
+    if (!rate.empty()) {
+        ImGui::PushStyleColor(ImGuiCol_Text, StatusColour);
+        ImGui::SetCursorPos(ImVec2(628, 493));
+        ImGui::TextUnformatted(rate.c_str());
+        ImGui::PopStyleColor();
+    }
 }
 
 }  // namespace
@@ -221,11 +229,14 @@ bool mainScreenContentChanged() {
         std::uint64_t revision = ~std::uint64_t{0};
         LauncherPhase phase = LauncherPhase::Idle;
         int percent = -1;
+        std::string rate;
     };
-    static Seen seen;
-    const Seen now{launcherState.revision(), launcherState.phase.load(), downloadPercent()};
-    const bool changed = now.revision != seen.revision || now.phase != seen.phase || now.percent != seen.percent;
-    seen = now;
+    static Seen& seen = *new Seen;  // never destroyed: the process may end while this thread draws
+    Seen now{launcherState.revision(), launcherState.phase.load(), downloadPercent(),
+             showsProgressBar(launcherState.phase.load()) ? downloadTransferRate().text() : std::string()};
+    const bool changed = now.revision != seen.revision || now.phase != seen.phase || now.percent != seen.percent ||
+                         now.rate != seen.rate;
+    seen = std::move(now);
     return changed;
 }
 

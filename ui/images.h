@@ -22,6 +22,29 @@ constexpr int MaxImageSide = 8192;
 // Returns false (with a diagnostic line) for anything that is not a readable PNG.
 bool decodePng(const void* bytes, std::size_t size, PixelOrder order, DecodedImage& out);
 
+// What a graphics device accepts as a texture's size.
+struct TextureLimits {
+    bool powersOfTwoOnly = false;
+    bool squareOnly = false;
+    int maxWidth = 0;   // 0: no limit known
+    int maxHeight = 0;
+};
+
+struct ImageSize {
+    int width;
+    int height;
+};
+
+// The size a picture of width x height is uploaded at: its own where the device
+// takes it, otherwise the nearest size the device accepts (powers of two
+// rounded up, then kept within the largest texture).
+ImageSize textureSizeFor(int width, int height, const TextureLimits& limits);
+
+// The picture resampled to width x height with filtering (an area average when
+// shrinking, linear when growing), so a fitted picture keeps its fine detail
+// instead of dropping or doubling whole pixel rows.
+DecodedImage resizedImage(const DecodedImage& image, int width, int height);
+
 // The background picture, drawn first on the main screen; null when it could not be made.
 extern ImTextureID backgroundTexture;
 

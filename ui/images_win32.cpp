@@ -11,37 +11,29 @@
 namespace starfell {
 namespace {
 
-int nextPowerOfTwo(int value) {
-    int result = 1;
-    while (result < value) result <<= 1;
-    return result;
-}
-
-// Nearest-neighbour scaling, for adapters that only take power-of-two textures;
-// the picture is drawn with texture coordinates 0..1 either way.
-DecodedImage scaled(const DecodedImage& image, int width, int height) {
-    DecodedImage out;
-    out.width = width;
-    out.height = height;
-    out.pixels.resize(static_cast<size_t>(width) * height * 4);
-    for (int y = 0; y < height; ++y) {
-        const int sy = static_cast<int>(static_cast<long long>(y) * image.height / height);
-        for (int x = 0; x < width; ++x) {
-            const int sx = static_cast<int>(static_cast<long long>(x) * image.width / width);
-            std::memcpy(&out.pixels[(static_cast<size_t>(y) * width + x) * 4],
-                        &image.pixels[(static_cast<size_t>(sy) * image.width + sx) * 4], 4);
-        }
-    }
-    return out;
+// What the device takes: with only D3DPTEXTURECAPS_POW2 every side must be a
+// power of two; with NONPOW2CONDITIONAL as well, any size draws as long as the
+// texture is addressed clamped (the renderer clamps every texture).
+TextureLimits deviceTextureLimits(IDirect3DDevice8* device) {
+    TextureLimits limits;
+    D3DCAPS8 caps{};
+    if (device->GetDeviceCaps(&caps) != D3D_OK) return limits;
+    limits.powersOfTwoOnly =
+        (caps.TextureCaps & D3DPTEXTURECAPS_POW2) && !(caps.TextureCaps & D3DPTEXTURECAPS_NONPOW2CONDITIONAL);
+    limits.squareOnly = (caps.TextureCaps & D3DPTEXTURECAPS_SQUAREONLY) != 0;
+    limits.maxWidth = static_cast<int>(caps.MaxTextureWidth);
+    limits.maxHeight = static_cast<int>(caps.MaxTextureHeight);
+    return limits;
 }
 
 IDirect3DTexture8* createTexture(IDirect3DDevice8* device, const DecodedImage& decoded) {
-    D3DCAPS8 caps{};
+    // The picture is drawn with texture coordinates 0..1, so a resized texture
+    // still fills the same rectangle.
     const DecodedImage* image = &decoded;
     DecodedImage resized;
-    if (device->GetDeviceCaps(&caps) == D3D_OK && (caps.TextureCaps & D3DPTEXTURECAPS_POW2) &&
-        !(caps.TextureCaps & D3DPTEXTURECAPS_NONPOW2CONDITIONAL)) {
-        resized = scaled(decoded, nextPowerOfTwo(decoded.width), nextPowerOfTwo(decoded.height));
+    const ImageSize size = textureSizeFor(decoded.width, decoded.height, deviceTextureLimits(device));
+    if (size.width != decoded.width || size.height != decoded.height) {
+        resized = resizedImage(decoded, size.width, size.height);
         image = &resized;
     }
     IDirect3DTexture8* texture = nullptr;

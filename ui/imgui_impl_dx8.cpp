@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "base/diagnostics.h"
+
 namespace starfell {
 namespace {
 
@@ -16,9 +18,16 @@ struct RendererData {
     IDirect3DTexture8* fontTexture = nullptr;
     int vertexBufferSize = 5000;
     int indexBufferSize = 10000;
-    IDirect3DSurface8* stencilSurface = nullptr;
+    IDirect3DSurface8* stencilSurface = nullptr;  // null: the device offers no stencil, draws are unclipped
+    bool stencilTried = false;                    // asked the device since the last reset
     IDirect3DSurface8* savedDepthSurface = nullptr;
+    RECT maskRect{};  // the clip rectangle the stencil holds now; empty when none
 };
+
+// Depth-stencil formats with stencil bits, most stencil bits first; clipping needs one bit.
+constexpr D3DFORMAT StencilFormats[] = {D3DFMT_D24S8, D3DFMT_D24X4S4, D3DFMT_D15S1};
+constexpr DWORD StencilRef = 1;
+bool ignoreStencilFormats = false;
 
 struct CustomVertex {
     float pos[3];
@@ -43,6 +52,48 @@ void releaseAndClear(T*& object) {
         object->Release();
         object = nullptr;
     }
+}
+
+// The best stencil format the device offers for its render target, or D3DFMT_UNKNOWN.
+D3DFORMAT bestStencilFormat(IDirect3DDevice8* device) {
+    if (ignoreStencilFormats) return D3DFMT_UNKNOWN;
+    D3DCAPS8 caps{};
+    const DWORD needed = D3DSTENCILCAPS_KEEP | D3DSTENCILCAPS_REPLACE;
+    if (device->GetDeviceCaps(&caps) != D3D_OK || (caps.StencilCaps & needed) != needed) return D3DFMT_UNKNOWN;
+    D3DDEVICE_CREATION_PARAMETERS creation{};
+    IDirect3D8* direct3d = nullptr;
+    IDirect3DSurface8* target = nullptr;
+    D3DDISPLAYMODE mode{};
+    D3DSURFACE_DESC targetDesc{};
+    D3DFORMAT found = D3DFMT_UNKNOWN;
+    if (device->GetCreationParameters(&creation) == D3D_OK && device->GetDirect3D(&direct3d) == D3D_OK &&
+        direct3d && direct3d->GetAdapterDisplayMode(creation.AdapterOrdinal, &mode) == D3D_OK &&
+        device->GetRenderTarget(&target) == D3D_OK && target && target->GetDesc(&targetDesc) == D3D_OK) {
+        for (D3DFORMAT format : StencilFormats) {
+            if (direct3d->CheckDeviceFormat(creation.AdapterOrdinal, creation.DeviceType, mode.Format,
+                                            D3DUSAGE_DEPTHSTENCIL, D3DRTYPE_SURFACE, format) == D3D_OK &&
+                direct3d->CheckDepthStencilMatch(creation.AdapterOrdinal, creation.DeviceType, mode.Format,
+                                                 targetDesc.Format, format) == D3D_OK) {
+                found = format;
+                break;
+            }
+        }
+    }
+    releaseAndClear(target);
+    releaseAndClear(direct3d);
+    return found;
+}
+
+// The stencil states both passes share, and no mask yet.
+void setupClipping(RendererData* bd) {
+    IDirect3DDevice8* device = bd->device;
+    bd->maskRect = RECT{};
+    device->SetRenderState(D3DRS_STENCILENABLE, bd->stencilSurface ? TRUE : FALSE);
+    if (!bd->stencilSurface) return;
+    device->SetRenderState(D3DRS_STENCILMASK, 0xFF);
+    device->SetRenderState(D3DRS_STENCILREF, StencilRef);
+    device->SetRenderState(D3DRS_STENCILFAIL, D3DSTENCILOP_KEEP);
+    device->SetRenderState(D3DRS_STENCILZFAIL, D3DSTENCILOP_KEEP);
 }
 
 void setupRenderState(ImDrawData* drawData) {
@@ -87,6 +138,12 @@ void setupRenderState(ImDrawData* drawData) {
     device->SetRenderState(D3DRS_SPECULARENABLE, FALSE);
     device->SetRenderState(D3DRS_CLIPPING, TRUE);
     device->SetRenderState(D3DRS_LIGHTING, FALSE);
+    device->SetRenderState(D3DRS_COLORWRITEENABLE, D3DCOLORWRITEENABLE_RED | D3DCOLORWRITEENABLE_GREEN |
+                                                       D3DCOLORWRITEENABLE_BLUE | D3DCOLORWRITEENABLE_ALPHA);
+    // Clamped: a card that takes other sizes than powers of two only on that
+    // condition draws the background picture at its own size.
+    device->SetTextureStageState(0, D3DTSS_ADDRESSU, D3DTADDRESS_CLAMP);
+    device->SetTextureStageState(0, D3DTSS_ADDRESSV, D3DTADDRESS_CLAMP);
     device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
     device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
     device->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
@@ -113,6 +170,7 @@ void setupRenderState(ImDrawData* drawData) {
     device->SetTransform(D3DTS_WORLD, &identity);
     device->SetTransform(D3DTS_VIEW, &identity);
     device->SetTransform(D3DTS_PROJECTION, &projection);
+    setupClipping(bd);
 }
 
 // Writes the clip rectangle as two triangles into the mask buffer.
@@ -126,6 +184,29 @@ bool writeMask(RendererData* bd, float left, float top, float right, float botto
     for (UINT i = 0; i < MaskVertexCount; ++i) v[i] = CustomVertex{{corners[i][0], corners[i][1], 0.0f}, 0xFFFFFFFF, {0, 0}};
     bd->maskVertexBuffer->Unlock();
     return true;
+}
+
+// Stencil StencilRef inside the mask buffer's rectangle, 0 elsewhere; leaves
+// the states of the draw pass (stencil equal, nothing written, blending on).
+void drawMask(RendererData* bd) {
+    IDirect3DDevice8* device = bd->device;
+    // Blending that keeps the target as it is, rather than colour write masks,
+    // which not every card offers.
+    device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ZERO);
+    device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+    device->SetRenderState(D3DRS_STENCILWRITEMASK, 0xFF);
+    device->SetRenderState(D3DRS_STENCILFUNC, D3DCMP_ALWAYS);
+    device->SetRenderState(D3DRS_STENCILPASS, D3DSTENCILOP_REPLACE);
+    device->Clear(0, nullptr, D3DCLEAR_STENCIL, 0, 1.0f, 0);
+    device->SetStreamSource(0, bd->maskVertexBuffer, sizeof(CustomVertex));
+    device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 2);
+
+    device->SetStreamSource(0, bd->vertexBuffer, sizeof(CustomVertex));
+    device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    device->SetRenderState(D3DRS_STENCILWRITEMASK, 0);
+    device->SetRenderState(D3DRS_STENCILFUNC, D3DCMP_EQUAL);
+    device->SetRenderState(D3DRS_STENCILPASS, D3DSTENCILOP_KEEP);
 }
 
 bool createFontsTexture() {
@@ -167,21 +248,33 @@ bool createFontsTexture() {
     return done;
 }
 
-bool createStencilSurface() {
+// Once per device reset. Without a stencil format the launcher still draws,
+// unclipped, and says so once.
+void createStencilSurface() {
     RendererData* bd = backendData();
-    if (bd->stencilSurface) return true;
+    if (bd->stencilTried) return;
+    bd->stencilTried = true;
+    const D3DFORMAT format = bestStencilFormat(bd->device);
     IDirect3DSurface8* depth = nullptr;
-    if (bd->device->GetDepthStencilSurface(&depth) != D3D_OK || !depth) return false;
     D3DSURFACE_DESC desc{};
-    const HRESULT described = depth->GetDesc(&desc);
-    depth->Release();
-    if (described != D3D_OK) return false;
-    return bd->device->CreateDepthStencilSurface(desc.Width, desc.Height, D3DFMT_D24S8, D3DMULTISAMPLE_NONE,
-                                                 &bd->stencilSurface) == D3D_OK &&
-           bd->stencilSurface;
+    if (format != D3DFMT_UNKNOWN && bd->device->GetDepthStencilSurface(&depth) == D3D_OK && depth) {
+        const HRESULT described = depth->GetDesc(&desc);
+        depth->Release();
+        if (described == D3D_OK &&
+            bd->device->CreateDepthStencilSurface(desc.Width, desc.Height, format, D3DMULTISAMPLE_NONE,
+                                                  &bd->stencilSurface) != D3D_OK)
+            bd->stencilSurface = nullptr;
+    }
+    static bool reported = false;
+    if (!bd->stencilSurface && !reported) {
+        reported = true;
+        writeDiagnostic("The graphics device offers no stencil buffer: the window is drawn without clipping.");
+    }
 }
 
 }  // namespace
+
+void rendererIgnoreStencilFormats() { ignoreStencilFormats = true; }
 
 bool rendererInit(IDirect3DDevice8* device) {
     ImGuiIO& io = ImGui::GetIO();
@@ -211,7 +304,8 @@ bool rendererCreateDeviceObjects() {
     RendererData* bd = backendData();
     if (!bd || !bd->device) return false;
     if (!bd->fontTexture && !createFontsTexture()) return false;
-    return createStencilSurface();
+    createStencilSurface();
+    return true;
 }
 
 void rendererInvalidateDeviceObjects() {
@@ -221,6 +315,7 @@ void rendererInvalidateDeviceObjects() {
     releaseAndClear(bd->indexBuffer);
     releaseAndClear(bd->maskVertexBuffer);
     releaseAndClear(bd->stencilSurface);
+    bd->stencilTried = false;
     if (bd->fontTexture) {
         releaseAndClear(bd->fontTexture);
         ImGui::GetIO().Fonts->SetTexID(nullptr);
@@ -230,7 +325,7 @@ void rendererInvalidateDeviceObjects() {
 void rendererNewFrame() {
     RendererData* bd = backendData();
     IM_ASSERT(bd != nullptr && "rendererInit was not called");
-    if (!bd->fontTexture || !bd->stencilSurface) rendererCreateDeviceObjects();
+    if (!bd->fontTexture || !bd->stencilTried) rendererCreateDeviceObjects();
 }
 
 void rendererRenderDrawData(ImDrawData* drawData) {
@@ -265,8 +360,6 @@ void rendererRenderDrawData(ImDrawData* drawData) {
         bd->maskVertexBuffer = nullptr;
         return;
     }
-    // Without the stencil surface no clipping is possible; skip the frame rather than draw unclipped
-    if (!bd->stencilSurface && !createStencilSurface()) return;
 
     // Back up the device state (transforms are not part of a state block)
     DWORD stateBlock = 0;
@@ -309,7 +402,8 @@ void rendererRenderDrawData(ImDrawData* drawData) {
     device->SetVertexShader(CustomVertexFormat);
     setupRenderState(drawData);
 
-    // Draw every command through its own stencil mask
+    // Draw every command inside its clip rectangle; the stencil mask is drawn
+    // again only when the rectangle changes
     int globalVtxOffset = 0;
     int globalIdxOffset = 0;
     const ImVec2 clipOff = drawData->DisplayPos;
@@ -321,6 +415,7 @@ void rendererRenderDrawData(ImDrawData* drawData) {
                     setupRenderState(drawData);
                 else
                     cmd.UserCallback(list, &cmd);
+                bd->maskRect = RECT{};  // a callback may have drawn into the stencil
                 continue;
             }
             const LONG left = static_cast<LONG>(cmd.ClipRect.x - clipOff.x);
@@ -329,36 +424,14 @@ void rendererRenderDrawData(ImDrawData* drawData) {
             const LONG bottom = static_cast<LONG>(cmd.ClipRect.w - clipOff.y);
             if (left >= right || top >= bottom) continue;
             device->SetTexture(0, static_cast<IDirect3DTexture8*>(cmd.GetTexID()));
-
-            // Mask pass: stencil 0xFF inside the clip rectangle, 0 elsewhere. The mask is
-            // drawn in GUI coordinates, so the display position is added back.
-            if (!writeMask(bd, left + clipOff.x, top + clipOff.y, right + clipOff.x, bottom + clipOff.y)) continue;
-            device->SetRenderState(D3DRS_COLORWRITEENABLE, 0);
-            device->SetRenderState(D3DRS_ZENABLE, TRUE);
-            device->SetRenderState(D3DRS_ZFUNC, D3DCMP_ALWAYS);
-            device->SetRenderState(D3DRS_STENCILENABLE, TRUE);
-            device->SetRenderState(D3DRS_STENCILWRITEMASK, 0xFF);
-            device->SetRenderState(D3DRS_STENCILMASK, 0xFF);
-            device->SetRenderState(D3DRS_STENCILFUNC, D3DCMP_ALWAYS);
-            device->SetRenderState(D3DRS_STENCILPASS, D3DSTENCILOP_REPLACE);
-            device->SetRenderState(D3DRS_STENCILREF, 0xFF);
-            device->Clear(0, nullptr, D3DCLEAR_STENCIL, 0, 1.0f, 0);
-            device->SetStreamSource(0, bd->maskVertexBuffer, sizeof(CustomVertex));
-            device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 2);
-
-            // Draw pass: only where the stencil holds 0xFF
-            device->SetStreamSource(0, bd->vertexBuffer, sizeof(CustomVertex));
+            const RECT clip{left, top, right, bottom};
+            if (bd->stencilSurface && !EqualRect(&clip, &bd->maskRect)) {
+                // The mask is drawn in GUI coordinates, so the display position is added back.
+                if (!writeMask(bd, left + clipOff.x, top + clipOff.y, right + clipOff.x, bottom + clipOff.y)) continue;
+                drawMask(bd);
+                bd->maskRect = clip;
+            }
             device->SetIndices(bd->indexBuffer, globalVtxOffset + cmd.VtxOffset);
-            device->SetRenderState(D3DRS_COLORWRITEENABLE, D3DCOLORWRITEENABLE_RED | D3DCOLORWRITEENABLE_GREEN |
-                                                               D3DCOLORWRITEENABLE_BLUE | D3DCOLORWRITEENABLE_ALPHA);
-            device->SetRenderState(D3DRS_ZENABLE, FALSE);
-            device->SetRenderState(D3DRS_STENCILENABLE, TRUE);
-            device->SetRenderState(D3DRS_STENCILWRITEMASK, 0);
-            device->SetRenderState(D3DRS_STENCILMASK, 0xFF);
-            device->SetRenderState(D3DRS_STENCILFUNC, D3DCMP_EQUAL);
-            device->SetRenderState(D3DRS_STENCILFAIL, D3DSTENCILOP_KEEP);
-            device->SetRenderState(D3DRS_STENCILPASS, D3DSTENCILOP_KEEP);
-            device->SetRenderState(D3DRS_STENCILREF, 0xFF);
             device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, static_cast<UINT>(list->VtxBuffer.Size),
                                          cmd.IdxOffset + globalIdxOffset, cmd.ElemCount / 3);
         }

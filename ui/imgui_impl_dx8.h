@@ -5,7 +5,8 @@
 //
 // Implemented features:
 //  [X] Renderer: User texture binding. Use 'IDirect3DTexture8*' as ImTextureID.
-//  [X] Renderer: Clip rectangles through a D3DFMT_D24S8 stencil mask.
+//  [X] Renderer: Clip rectangles through a stencil mask, in the best stencil format the
+//      device offers; a device without one draws unclipped (one diagnostic line).
 //  [X] Renderer: Large meshes (64k+ vertices) with 16-bit indices (ImDrawCmd::VtxOffset honoured).
 //  [X] Renderer: ImDrawCallback_ResetRenderState.
 #pragma once
@@ -14,6 +15,10 @@
 struct IDirect3DDevice8;
 
 namespace starfell {
+
+// Test programs only, before rendererInit: consider no stencil format, as on a
+// card that offers none, so that the unclipped drawing can be seen.
+void rendererIgnoreStencilFormats();
 
 // Keeps one reference to `device` until rendererShutdown.
 bool rendererInit(IDirect3DDevice8* device);

@@ -1,13 +1,39 @@
-// Where the text font lies on Windows.
+// Where the text font lies on Windows: the system's own fonts folder, and under
+// Wine the host's Liberation Sans Bold as well.
+#include <windows.h>
+#include <shlobj.h>
+
 #include "ui/theme.h"
 
 namespace starfell {
+namespace {
+
+// The fonts folder, with the narrow (ANSI) names the font reader opens; "" when unknown.
+std::string systemFontsFolder() {
+    char folder[MAX_PATH] = {};
+    if (SHGetFolderPathA(nullptr, CSIDL_FONTS, nullptr, SHGFP_TYPE_CURRENT, folder) == S_OK && folder[0])
+        return folder;
+    const UINT length = GetWindowsDirectoryA(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return std::string();
+    return std::string(folder, length) + "\\Fonts";
+}
+
+bool runsUnderWine() {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+}  // namespace
 
 std::vector<std::string> textFontFiles() {
-    // The bold Arial of the system; under Wine, which has no Arial, the Liberation
-    // Sans Bold of the host (same metrics) before falling back to the built-in font.
-    return {"C:\\Windows\\Fonts\\arialbd.ttf",
-            "Z:\\usr\\share\\fonts\\truetype\\liberation2\\LiberationSans-Bold.ttf"};
+    std::vector<std::string> files;
+    const std::string fonts = systemFontsFolder();
+    if (!fonts.empty()) files.push_back(fonts + "\\arialbd.ttf");
+    // Wine has no Arial; its Z: drive is the host's file system, where Liberation
+    // Sans Bold has the same metrics. On Windows, Z: may be a removable or network
+    // drive, which the elevated launcher must not parse fonts from.
+    if (runsUnderWine()) files.push_back("Z:\\usr\\share\\fonts\\truetype\\liberation2\\LiberationSans-Bold.ttf");
+    return files;
 }
 
 }  // namespace starfell

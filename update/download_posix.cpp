@@ -18,6 +18,7 @@
 #include "base/text_utils.h"
 #include "update/download_platform.h"
 #include "update/downloader_posix.h"
+#include "update/transfer_rate.h"
 
 namespace starfell {
 
@@ -230,6 +231,7 @@ Attempt transferPart(Downloader& progress, const std::string& url, const std::ws
 int Downloader::OnProgress(std::uint64_t progress, std::uint64_t progressMax, unsigned long, const wchar_t*) {
     percent.store(progressPercent(progress, progressMax, percent.load(std::memory_order_relaxed)),
                   std::memory_order_relaxed);
+    if (this == &downloader) downloadTransferRate().record(progress, progressMax);
     return 0;
 }
 

@@ -23,6 +23,7 @@
 #include "base/text_utils.h"
 #include "update/download_platform.h"
 #include "update/downloader_win32.h"
+#include "update/transfer_rate.h"
 
 namespace starfell {
 
@@ -44,6 +45,7 @@ HRESULT Downloader::OnLowResource(DWORD) { return E_NOTIMPL; }
 HRESULT Downloader::OnProgress(ULONG progress, ULONG progressMax, ULONG, LPCWSTR) {
     percent.store(progressPercent(progress, progressMax, percent.load(std::memory_order_relaxed)),
                   std::memory_order_relaxed);
+    if (this == &downloader) downloadTransferRate().record(progress, progressMax);
     return S_OK;
 }
 HRESULT Downloader::OnStopBinding(HRESULT, LPCWSTR) { return E_NOTIMPL; }

@@ -364,6 +364,12 @@ def test_typical_run_checking_downloading_ready(server, launcher, launcher_build
     assert sum(track) > sum(outside) + 30, (track, outside)
     for picture in (checking, ready):
         assert not is_play_orange(picture.at(330, 501))
+    # The transfer rate and time left in status green right of the bar, only while downloading.
+    def rate_pixels(picture):
+        return sum(1 for y in range(490, 510) for x in range(626, 760)
+                   if picture.at(x, y)[1] > 150 and picture.at(x, y)[0] < 120 and picture.at(x, y)[2] < 120)
+    assert rate_pixels(downloading) > 60
+    assert rate_pixels(checking) == 0
     # PLAY only when ready.
     assert not is_play_orange(downloading.at(785, 507))
     assert process.alive()

@@ -145,35 +145,52 @@ def test_alt_f4_ends_the_launcher_with_exit_code_0(launcher, hello_server, wine_
     assert process.wait(20) == 0
 
 
-def test_child_region_content_is_clipped_to_its_rectangle(launcher_build, xvfb, wine_display_prefix, artifacts):
+@pytest.mark.parametrize("stencil", ["offered", "missing"])
+def test_child_region_content_is_clipped_to_its_rectangle(launcher_build, xvfb, wine_display_prefix, artifacts,
+                                                          stencil):
+    """With `missing`, the Windows renderer is made to find no stencil format (the
+    probe's own switch): the window must still be drawn, unclipped, and say so once."""
     probe = launcher_build.launcher.parent / ("clip_probe.exe" if launcher_build.windows else "clip_probe")
     if not probe.exists():
         pytest.skip(f"{probe} was not built")
+    if stencil == "missing" and not launcher_build.windows:
+        pytest.skip("the OpenGL build clips with the scissor test, which needs no stencil")
     env = dict(os.environ, DISPLAY=xvfb, WINEDEBUG="-all", **wine_display_prefix)
+    if stencil == "missing":
+        env["CLIP_PROBE_NO_STENCIL"] = "1"
     command = [str(WINE_RUN), str(probe)] if launcher_build.windows else [str(probe)]
-    with open(artifacts / "clip_probe.stderr", "wb") as err:
+    stderr_path = artifacts / f"clip_probe-{stencil}.stderr"
+    with open(stderr_path, "wb") as err:
         process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                    stderr=err, start_new_session=True)
     try:
         window = wait_for_window("Starfell", timeout=120)
         time.sleep(1.5)
-        picture = Picture(window, artifacts, f"clip-{launcher_build.kind}")
+        picture = Picture(window, artifacts, f"clip-{launcher_build.kind}-{stencil}")
         red, black, green = (255, 0, 0), (0, 0, 0), (0, 255, 0)
         # The child region (100,100)-(300,200) is red up to each of its edges (white
         # text lies over part of it) ...
         for edge in ([(100, y) for y in range(100, 200)], [(299, y) for y in range(100, 200)],
                      [(x, 100) for x in range(100, 300)], [(x, 199) for x in range(100, 300)]):
             assert sum(picture.at(x, y) == red for x, y in edge) > len(edge) // 10, edge[0]
-        # ... and the rectangle drawn from (50,50) to (400,300) shows nowhere outside it.
-        for x, y in [(99, 150), (300, 150), (150, 99), (150, 200), (60, 60), (399, 299), (350, 250)]:
-            assert picture.at(x, y) == black, (x, y)
-        outside = [p for y in range(40, 320, 4) for x in range(40, 420, 4)
-                   if not (100 <= x < 300 and 100 <= y < 200) for p in [picture.at(x, y)]]
-        assert all(p == black for p in outside)
+        corners = [(60, 60), (399, 299), (350, 250)]
+        if stencil == "missing":
+            # ... the whole rectangle from (50,50) to (400,300) shows, and the log says why.
+            assert all(picture.at(x, y) == red for x, y in corners)
+            lines = [line for line in stderr_path.read_text(errors="replace").splitlines()
+                     if "no stencil buffer" in line]
+            assert len(lines) == 1, lines
+        else:
+            # ... and the rectangle drawn from (50,50) to (400,300) shows nowhere outside it.
+            for x, y in [(99, 150), (300, 150), (150, 99), (150, 200)] + corners:
+                assert picture.at(x, y) == black, (x, y)
+            outside = [p for y in range(40, 320, 4) for x in range(40, 420, 4)
+                       if not (100 <= x < 300 and 100 <= y < 200) for p in [picture.at(x, y)]]
+            assert all(p == black for p in outside)
         # The control square drawn by the root window; a click on the button turns it blue.
         assert picture.at(650, 150) == green
         click(window, 660, 320)
-        wait_until(lambda: Picture(window, artifacts, "clicked").at(650, 150) == (0, 0, 255), 10,
+        wait_until(lambda: Picture(window, artifacts, f"clicked-{stencil}").at(650, 150) == (0, 0, 255), 10,
                    message="the click to reach the GUI")
     finally:
         try:

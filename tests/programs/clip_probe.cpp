@@ -4,6 +4,9 @@
 //   child region (100,100)-(300,200): red (a rectangle drawn from (50,50) to (400,300));
 //   (600,100)-(700,200): green, drawn by the root window as a control; blue after
 //   the button at (600,300)-(720,340) was clicked (checks the input hand-off).
+// Windows: CLIP_PROBE_NO_STENCIL=1 makes the renderer find no stencil format, as
+// on a card that offers none; the window is then drawn unclipped.
+#include <cstdlib>
 #include <thread>
 
 #include "imgui.h"
@@ -12,6 +15,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "ui/imgui_impl_dx8.h"
 #endif
 
 namespace {
@@ -43,7 +48,15 @@ void drawProbe() {
     ImGui::End();
 }
 
+void applyTestSwitches() {
+#ifdef _WIN32
+    const char* noStencil = std::getenv("CLIP_PROBE_NO_STENCIL");
+    if (noStencil && *noStencil == '1') starfell::rendererIgnoreStencilFormats();
+#endif
+}
+
 int run() {
+    applyTestSwitches();
     starfell::createLauncherWindow();
     std::thread([] { starfell::runFrameLoopWith(&drawProbe, nullptr); }).detach();
     starfell::pumpMessagesForever();

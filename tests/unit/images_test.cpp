@@ -69,5 +69,50 @@ TEST(DecodePng, RefusesTruncatedCorruptAndOversizedPicturesWithADiagnostic) {
     EXPECT_FALSE(decodePng(nullptr, 0, PixelOrder::RGBA, out));
 }
 
+TEST(TextureSize, KeepsTheSizeTheCardTakesAndFitsTheRest) {
+    // A card that takes any size, or any size clamped: the picture's own.
+    EXPECT_EQ(textureSizeFor(1140, 670, {false, false, 2048, 2048}).width, 1140);
+    // Powers of two only: rounded up, but never past the largest texture.
+    const ImageSize pow2 = textureSizeFor(1140, 670, {true, false, 2048, 2048});
+    EXPECT_EQ(pow2.width, 2048);
+    EXPECT_EQ(pow2.height, 1024);
+    const ImageSize small = textureSizeFor(1140, 670, {true, false, 1024, 512});
+    EXPECT_EQ(small.width, 1024);
+    EXPECT_EQ(small.height, 512);
+    // A largest size that is no power of two itself still gives one.
+    EXPECT_EQ(textureSizeFor(1140, 670, {true, false, 1000, 1000}).width, 512);
+    // Square only, within 1024.
+    const ImageSize square = textureSizeFor(1140, 670, {true, true, 1024, 1024});
+    EXPECT_EQ(square.width, 1024);
+    EXPECT_EQ(square.height, 1024);
+    // Without a limit reported (0), no limit is applied.
+    EXPECT_EQ(textureSizeFor(1140, 670, {false, false, 0, 0}).height, 670);
+}
+
+TEST(ResizedImage, FiltersInsteadOfPickingPixels) {
+    // A 4x2 picture of black and white columns: halved, every pixel is the grey
+    // average (picking pixels would give pure black or pure white).
+    DecodedImage stripes;
+    stripes.width = 4;
+    stripes.height = 2;
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 4; ++x) {
+            const unsigned char v = x % 2 ? 255 : 0;
+            stripes.pixels.insert(stripes.pixels.end(), {v, v, v, 255});
+        }
+    const DecodedImage half = resizedImage(stripes, 2, 1);
+    ASSERT_EQ(half.pixels.size(), 8u);
+    for (size_t i = 0; i < half.pixels.size(); ++i) EXPECT_NEAR(half.pixels[i], i % 4 == 3 ? 255 : 128, 1) << i;
+
+    // Grown, the edges keep their colours and the middle blends, without overflow.
+    const DecodedImage grown = resizedImage(stripes, 8, 3);
+    ASSERT_EQ(grown.pixels.size(), 8u * 3 * 4);
+    EXPECT_EQ(grown.pixels[0], 0);
+    EXPECT_EQ(grown.pixels[7 * 4], 255);
+    EXPECT_GT(grown.pixels[2 * 4], 0);
+    EXPECT_LT(grown.pixels[2 * 4], 255);
+    EXPECT_EQ(grown.pixels[(2 * 8 + 7) * 4 + 3], 255);
+}
+
 }  // namespace
 }  // namespace starfell
