@@ -21,7 +21,7 @@ DEB_PACKAGES=(
   wine wine32:i386 libgl1-mesa-dri libgl1-mesa-dri:i386 libgl1:i386 libglx-mesa0:i386
   python3-pytest fonts-liberation2 clang-14 libclang-rt-14-dev
   dpkg-dev curl ca-certificates lintian systemd
-  libsodium-dev minisign autoconf automake libtool nginx
+  libsodium-dev minisign autoconf automake libtool nginx libfontconfig-dev
 )
 
 # Pinned digests of every file fetched from a registry.
