@@ -9,15 +9,14 @@ import os
 import signal
 import subprocess
 import sys
-import threading
 import time
-from http.server import SimpleHTTPRequestHandler, ThreadingHTTPServer
 
 import pytest
 
 import e2e_support
 
-from e2e_support import REPO, find_windows, press_button, wait_for_window, wait_until, window_geometry
+from e2e_support import (REPO, find_windows, press_button, serve_from_paced_store, wait_for_window, wait_until,
+                         window_geometry)
 from test_window import Picture, is_accent, wine_display_prefix  # noqa: F401  (a fixture)
 
 START = {"linux": 30, "windows": 120}
@@ -280,46 +279,13 @@ def wait_for_no_running_client(timeout=120):
         pytest.skip("a Conquer.exe of another program keeps running")
 
 
-class SlowPatchStore:
-    """The HTTP store on port 80 in place of the server's own: serves the content
-    folder in small timed pieces, so a download lasts long enough to be seen."""
-
-    def __init__(self, address, root, rate=400_000):
-        store = self
-        self.sent = {}
-
-        class Handler(SimpleHTTPRequestHandler):
-            def __init__(self, *args, **kwargs):
-                super().__init__(*args, directory=str(root), **kwargs)
-
-            def copyfile(self, source, output):
-                while True:
-                    piece = source.read(20_000)
-                    if not piece:
-                        break
-                    output.write(piece)
-                    store.sent[self.path] = store.sent.get(self.path, 0) + len(piece)
-                    time.sleep(len(piece) / rate)
-
-            def log_message(self, *args):
-                pass
-
-        self.httpd = ThreadingHTTPServer((address, 80), Handler)
-        threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
-
-    def close(self):
-        self.httpd.shutdown()
-        self.httpd.server_close()
-
-
 def test_typical_run_checking_downloading_ready(server, launcher, launcher_build, game_folder, wine_display_prefix):
     (game_folder / "version.dat").write_text("1000")
     server.content.patch(1001, {"data/one.bin": os.urandom(3_000_000), "a.txt": "one"})
     server.content.patch(1002, {"a.txt": "two"})
     wait_for_no_running_client()
-    store = SlowPatchStore(server.address, server.content.root)
-    real_command = server.command
-    server.command = lambda scenario=None, extra=(): real_command(scenario, ["--http-port", "8081"])
+    # The store serves at network speed, so half of a patch on its way can be seen.
+    store = serve_from_paced_store(server)
     try:
         server.start(scenario="read-hello\nsend-verdict\nwait 4000\nsend-news Patching in progress\n"
                               "send-patchlist 1001\\n1002\nexpect 15\n"
