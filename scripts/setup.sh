@@ -19,7 +19,7 @@ DEB_PACKAGES=(
   libgtest-dev googletest libcpp-httplib-dev
   xvfb xauth xdotool imagemagick x11-utils xfonts-base
   wine wine32:i386 libgl1-mesa-dri libgl1-mesa-dri:i386 libgl1:i386 libglx-mesa0:i386
-  python3-pytest fonts-liberation2 clang-14 libclang-rt-14-dev
+  python3-pytest python3-pytest-xdist fonts-liberation2 clang-14 libclang-rt-14-dev
   dpkg-dev curl ca-certificates lintian systemd
   libsodium-dev minisign autoconf automake libtool nginx libfontconfig-dev
 )
@@ -66,9 +66,13 @@ install_packages() {
   if [ ! -f "$src" ] && ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ \
      && ! grep -qs '^deb-src' /etc/apt/sources.list; then
     log "adding a deb-src entry"
+    # The same archive the machine's binary packages come from.
+    local uris
+    uris="$(grep -hs '^URIs:' /etc/apt/sources.list.d/*.sources | grep -v security | head -n1 | cut -d' ' -f2-)"
+    [ -n "$uris" ] || uris="$(awk '$1 == "deb" && $3 !~ /security/ {print $2; exit}' /etc/apt/sources.list 2>/dev/null)"
     $SUDO tee "$src" >/dev/null <<SRC
 Types: deb-src
-URIs: http://deb.debian.org/debian
+URIs: $uris
 Suites: bookworm bookworm-updates
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
