@@ -1,4 +1,4 @@
-// The libcurl build's progress callback, and downloads that fail on the server's side: an HTTP error
+// Downloads that fail on the server's side: an HTTP error
 // status, a transfer cut off, an unwritable destination. Each is a failure
 // with the negated status or transfer error, and leaves no file.
 #include "loopback_store.h"
@@ -21,15 +21,6 @@ namespace {
 
 using test::CapturedDiagnostics;
 using test::ScratchFolder;
-
-TEST(DownloaderPercent, IsNeverResetBetweenReports) {
-    Downloader callback;
-    callback.percent = 100;
-    callback.OnProgress(0, 5000, 0, nullptr);
-    EXPECT_EQ(callback.percent, 100);
-    callback.OnProgress(2500, 5000, 0, nullptr);
-    EXPECT_EQ(callback.percent, 50);
-}
 
 TEST(DownloadFailure, ErrorStatusIsAFailureAndLeavesNoFile) {
     ScratchFolder folder;

@@ -1,4 +1,4 @@
-// The Windows progress callback, and downloads through Wine's URL moniker that
+// Downloads through Wine's URL moniker that
 // fail on the server's side. Unlike libcurl it reports success for an HTTP error
 // status and saves the error page in place of the file, and for a destination
 // folder that does not exist; the callers' digest and signature checks notice.
@@ -15,15 +15,6 @@ namespace {
 
 using test::CapturedDiagnostics;
 using test::ScratchFolder;
-
-TEST(DownloaderPercent, IsNeverResetBetweenReports) {
-    Downloader callback;
-    callback.percent = 100;
-    callback.OnProgress(0, 5000, 0, nullptr);
-    EXPECT_EQ(callback.percent, 100);
-    callback.OnProgress(2500, 5000, 0, nullptr);
-    EXPECT_EQ(callback.percent, 50);
-}
 
 TEST(DownloadFailure, ErrorStatusSavesTheErrorPageWithoutADiagnostic) {
     ScratchFolder folder;
