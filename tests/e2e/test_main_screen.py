@@ -17,7 +17,7 @@ import e2e_support
 
 from e2e_support import (REPO, find_windows, press_button, serve_from_paced_store, wait_for_window, wait_until,
                          window_geometry)
-from test_window import Picture, is_accent, wine_display_prefix  # noqa: F401  (a fixture)
+from test_window import Picture, is_accent, picture_when, wine_display_prefix  # noqa: F401  (a fixture)
 
 START = {"linux": 30, "windows": 120}
 
@@ -179,10 +179,10 @@ def test_failed_start_reports_keeps_drawing_and_play_works_again(server, launche
     # Still drawing: the title cog opens the side panel. Input is replayed in
     # order, so by the time the panel shows, a replayed PLAY would have started the client.
     click(window, *TITLE_COG)
-    time.sleep(0.5)
-    picture = Picture(window, launcher.artifacts, "after-failure")
-    panel = picture.region(640, 120, 660, 140)  # inside the panel's dark box
-    assert max(max(p) for p in panel) < 40
+
+    def panel_shown(picture):  # inside the panel's dark box
+        return max(max(p) for p in picture.region(640, 120, 660, 140)) < 40
+    assert panel_shown(picture_when(window, launcher.artifacts, "after-failure", panel_shown))
     assert process.alive() and launcher.client_starts() == []
 
     click(window, *PLAY)
@@ -298,8 +298,8 @@ def test_typical_run_checking_downloading_ready(server, launcher, launcher_build
                               f"send-filecheck a.txt,a.txt,{md5('two')}\nhold\n")
         process = launcher.start(extra_env=wine_display_prefix)
         window = wait_for_window("Starfell", timeout=START[launcher_build.kind])
-        time.sleep(1.0)
-        checking = Picture(window, launcher.artifacts, "1-checking")
+        checking = picture_when(window, launcher.artifacts, "1-checking",
+                                lambda picture: green_extent(picture, 436, 449))
         # Half of patch 1001 on its way: the bar's track with the fill at about half.
         try:
             wait_until(lambda: store.sent.get("/patches/1001.zip", 0) > 1_500_000, 30, message="half of 1001")
@@ -421,9 +421,11 @@ def test_side_panel_news_and_settings_written_to_the_client_files(server, launch
                                   news=f"Welcome to Starfell|{long_line}")
 
     click(window, *TITLE_COG)
-    time.sleep(0.5)
-    news = Picture(window, launcher.artifacts, f"news-{layout}")
-    assert sum(map(is_accent, news.region(648, 45, 740, 60))) > 20  # "RECENT NEWS"
+
+    def news_title(picture):  # "RECENT NEWS"
+        return sum(map(is_accent, picture.region(648, 45, 740, 60))) > 20
+    news = picture_when(window, launcher.artifacts, f"news-{layout}", news_title)
+    assert news_title(news)
     # Two boxes: one line, then two (the 73-byte line wraps after 38 bytes, mid-word).
     text_rows = [y for y in range(75, 200) if any(sum(news.at(x, y)) > 500 for x in range(655, 915))]
     assert text_rows and text_rows[-1] - text_rows[0] > 55, text_rows

@@ -94,6 +94,22 @@ class Picture:
         return [self.at(x, y) for y in range(y0, y1) for x in range(x0, x1)]
 
 
+def picture_when(window, folder, name, ready, timeout=20):
+    """A Picture once `ready(picture)` holds, looking again every half second: a loaded
+    machine may take seconds to draw the frame a test waits for. After `timeout` the
+    last picture is returned, for the caller's assertions to describe."""
+    deadline = time.monotonic() + timeout
+    while True:
+        picture = Picture(window, folder, name)
+        if ready(picture) or time.monotonic() >= deadline:
+            return picture
+        time.sleep(0.5)
+
+
+def horizon_drawn(picture):
+    return max(r for r, _, _ in picture.region(450, 250, 650, 330)) > 200
+
+
 def is_accent(rgb):
     r, g, b = rgb
     return r > 200 and 70 < g < 140 and b < 60
@@ -119,9 +135,8 @@ def test_window_opens_centred_after_the_hello_answer_and_shows_background_and_ti
     while window_geometry(window) != WINDOW_AT and time.monotonic() < deadline:
         time.sleep(0.2)
     assert window_geometry(window) == WINDOW_AT
-    time.sleep(1.5)  # a few frames
 
-    picture = Picture(window, artifacts, f"window-{launcher.build.kind}")
+    picture = picture_when(window, artifacts, f"window-{launcher.build.kind}", horizon_drawn)
     # Background: a dark starry sky at the top, the orange horizon glow in the middle.
     sky = picture.region(300, 60, 320, 80)
     assert all(max(p) < 80 for p in sky) and any(p != (0, 0, 0) for p in sky)
@@ -165,9 +180,10 @@ def test_child_region_content_is_clipped_to_its_rectangle(launcher_build, xvfb, 
                                    stderr=err, start_new_session=True)
     try:
         window = wait_for_window("Starfell", timeout=120)
-        time.sleep(1.5)
-        picture = Picture(window, artifacts, f"clip-{launcher_build.kind}-{stencil}")
         red, black, green = (255, 0, 0), (0, 0, 0), (0, 255, 0)
+        # The control square shows once the first frame is drawn.
+        picture = picture_when(window, artifacts, f"clip-{launcher_build.kind}-{stencil}",
+                               lambda picture: picture.at(650, 150) == green)
         # The child region (100,100)-(300,200) is red up to each of its edges (white
         # text lies over part of it) ...
         for edge in ([(100, y) for y in range(100, 200)], [(299, y) for y in range(100, 200)],
