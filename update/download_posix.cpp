@@ -93,7 +93,9 @@ bool startBody(Transfer& transfer) {
         transfer.offset = transfer.kept;
     } else {
         transfer.offset = 0;
-        if (ftruncate(transfer.file, 0) != 0) return false;
+        // Only kept bytes need emptying: on ext4 truncating even an empty file
+        // makes its close wait for the whole download to be written out.
+        if (transfer.kept > 0 && ftruncate(transfer.file, 0) != 0) return false;
     }
     return lseek(transfer.file, transfer.offset, SEEK_SET) == transfer.offset;
 }
