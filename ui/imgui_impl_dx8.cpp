@@ -227,7 +227,9 @@ bool createFontsTexture() {
 
     bool done = false;
     IDirect3DTexture8* texture = nullptr;
-    if (bd->device->CreateTexture(width, height, 1, D3DUSAGE_DYNAMIC, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &texture) ==
+    // Written once: a managed texture, not a dynamic one (Wine's Direct3D
+    // serves dynamic resources from 64 MiB chunks of driver memory).
+    if (bd->device->CreateTexture(width, height, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture) ==
             D3D_OK &&
         texture) {
         D3DLOCKED_RECT locked;
