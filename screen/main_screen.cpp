@@ -25,6 +25,11 @@
 namespace starfell {
 namespace {
 
+// Icon glyphs of the merged icon font, as UTF-8.
+#define ICON_COG "\xef\x80\x93"       // U+F013
+#define ICON_MINIMISE "\xef\x8b\x91"  // U+F2D1
+#define ICON_CLOSE "\xef\x80\x8d"     // U+F00D
+
 constexpr float StatusBlockTop = 530.0f - 95.0f;
 constexpr float StatusCentreX = 470.0f;
 constexpr int NewsWrapWidth = 38;

@@ -67,10 +67,8 @@ std::string buildLauncherFont(ImFontAtlas& atlas, const std::vector<std::string>
         atlas.AddFontDefault();
     }
 
-    // The icon sources hold only the icons the screens draw: their whole ranges
-    // (U+F000-U+F950) would need a 2048 x 1024 atlas, 8 MiB as RGBA in the GUI
-    // and again in the graphics driver, to show three glyphs.
     // Source 2: Font Awesome 5 Free Solid, kept in the executable's read-only data.
+    static const ImWchar solidRanges[] = {0xF000, 0xF950, 0};
     ImFontConfig solidConfig;
     solidConfig.MergeMode = true;
     solidConfig.PixelSnapH = true;
@@ -79,10 +77,11 @@ std::string buildLauncherFont(ImFontAtlas& atlas, const std::vector<std::string>
     solidConfig.FontDataOwnedByAtlas = false;
     atlas.AddFontFromMemoryTTF(const_cast<unsigned char*>(resources::fontAwesomeSolid),
                                static_cast<int>(resources::fontAwesomeSolidSize), 16.0f, &solidConfig,
-                               IconGlyphRanges);
+                               solidRanges);
 
     // Source 3: FontAwesome 4.7, compressed; the atlas owns the decompressed copy.
     // It only fills code points that the solid font lacks.
+    static const ImWchar legacyRanges[] = {0xF000, 0xF3FF, 0};
     ImFontConfig legacyConfig;
     legacyConfig.MergeMode = true;
     legacyConfig.PixelSnapH = true;
@@ -90,7 +89,7 @@ std::string buildLauncherFont(ImFontAtlas& atlas, const std::vector<std::string>
     legacyConfig.OversampleV = 2;
     atlas.AddFontFromMemoryCompressedTTF(resources::fontAwesomeLegacyCompressed,
                                          static_cast<int>(resources::fontAwesomeLegacyCompressedSize), 16.0f,
-                                         &legacyConfig, IconGlyphRanges);
+                                         &legacyConfig, legacyRanges);
     return used;
 }
 

@@ -8,14 +8,6 @@
 
 namespace starfell {
 
-// The icons the screens draw, as UTF-8 button labels. The icon fonts are
-// rasterised for these code points only (IconGlyphRanges): a label with any
-// other icon would show the fallback glyph.
-#define ICON_COG "\xef\x80\x93"       // U+F013
-#define ICON_MINIMISE "\xef\x8b\x91"  // U+F2D1
-#define ICON_CLOSE "\xef\x80\x8d"     // U+F00D
-inline constexpr ImWchar IconGlyphRanges[] = {0xF00D, 0xF00D, 0xF013, 0xF013, 0xF2D1, 0xF2D1, 0};
-
 // Headings, the title, hovered news lines and (with alpha 0.6) the window frame.
 inline const ImVec4 accentColour(1.0f, 0.4f, 0.0f, 1.0f);
 
