@@ -8,4 +8,8 @@ namespace starfell {
 // Null until createLauncherWindow has made the device.
 IDirect3DDevice8* launcherDevice();
 
+// Resets the lost device on the frame loop's thread, outside a frame's drawing:
+// the renderer's default-pool objects are made again. False if Reset failed.
+bool resetLauncherDevice();
+
 }  // namespace starfell

@@ -227,8 +227,9 @@ bool createFontsTexture() {
 
     bool done = false;
     IDirect3DTexture8* texture = nullptr;
-    // Written once: a managed texture, not a dynamic one (Wine's Direct3D
-    // serves dynamic resources from 64 MiB chunks of driver memory).
+    // Written once and kept across device resets: a managed texture, not a
+    // dynamic one (Wine's Direct3D serves dynamic resources from 64 MiB chunks
+    // of driver memory).
     if (bd->device->CreateTexture(width, height, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture) ==
             D3D_OK &&
         texture) {
@@ -295,6 +296,10 @@ void rendererShutdown() {
     if (!bd) return;
     ImGuiIO& io = ImGui::GetIO();
     rendererInvalidateDeviceObjects();
+    if (bd->fontTexture) {
+        releaseAndClear(bd->fontTexture);
+        io.Fonts->SetTexID(nullptr);
+    }
     releaseAndClear(bd->device);
     io.BackendFlags &= ~ImGuiBackendFlags_RendererHasVtxOffset;
     io.BackendRendererName = nullptr;
@@ -318,10 +323,8 @@ void rendererInvalidateDeviceObjects() {
     releaseAndClear(bd->maskVertexBuffer);
     releaseAndClear(bd->stencilSurface);
     bd->stencilTried = false;
-    if (bd->fontTexture) {
-        releaseAndClear(bd->fontTexture);
-        ImGui::GetIO().Fonts->SetTexID(nullptr);
-    }
+    // The font texture is managed and survives a reset; it is kept, as the
+    // atlas's pixels it was made from may be gone (releaseFontBuildData).
 }
 
 void rendererNewFrame() {

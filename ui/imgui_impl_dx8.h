@@ -29,7 +29,8 @@ void rendererNewFrame();
 void rendererRenderDrawData(ImDrawData* drawData);
 
 // Device objects in the default pool: invalidate before a device reset and
-// create again after it.
+// create again after it. The font texture is managed: made once, from the
+// atlas's pixels, and kept until rendererShutdown.
 bool rendererCreateDeviceObjects();
 void rendererInvalidateDeviceObjects();
 

@@ -139,4 +139,14 @@ void setupFontsAndTheme() {
     applyLauncherTheme(style);
 }
 
+void releaseFontBuildData() {
+    // What the GUI reads while drawing (glyphs, their texture coordinates, the
+    // white pixel and line data) is kept. The input data also places the
+    // software mouse cursor, which the launcher never draws (MouseDrawCursor
+    // stays off).
+    ImFontAtlas& atlas = *ImGui::GetIO().Fonts;
+    atlas.ClearTexData();
+    atlas.ClearInputData();
+}
+
 }  // namespace starfell

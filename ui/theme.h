@@ -15,6 +15,12 @@ inline const ImVec4 accentColour(1.0f, 0.4f, 0.0f, 1.0f);
 // after the context exists and before the first frame.
 void setupFontsAndTheme();
 
+// Frees the atlas's pixels and the font files it was built from, once the
+// renderer holds the font texture: the fonts are never rebuilt, and the copies
+// (several MiB with the icon ranges) would otherwise stay for the process's life.
+// Outside a frame.
+void releaseFontBuildData();
+
 // Builds the atlas's one font: the first readable text font of `textFontFiles`
 // (at 14 px), or the library's built-in font when none can be read, with the two
 // icon fonts merged into it. Returns the file used, or "" for the built-in font.

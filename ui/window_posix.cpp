@@ -200,6 +200,10 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)(), bool (*contentChan
     SDL_GL_MakeCurrent(window, glContext);
     ImGui_ImplSDL2_InitForOpenGL(window, glContext);
     ImGui_ImplOpenGL3_Init(GlslVersion);
+    // The font texture now rather than in the first frame, so that the atlas's
+    // copies of its pixels can go at once.
+    ImGui_ImplOpenGL3_CreateDeviceObjects();
+    releaseFontBuildData();
     if (prepare) prepare();
 
     std::vector<SDL_Event> arrived, pending;

@@ -216,17 +216,6 @@ bool createDevice() {
            device;
 }
 
-void resetDevice() {
-    rendererInvalidateDeviceObjects();
-    D3DPRESENT_PARAMETERS params;
-    {
-        std::lock_guard<std::mutex> lock(backBufferMutex());
-        params = presentParams;
-    }
-    device->Reset(&params);
-    rendererCreateDeviceObjects();
-}
-
 void releaseDevice() {
     if (device) {
         device->Release();
@@ -241,6 +230,18 @@ void releaseDevice() {
 }  // namespace
 
 IDirect3DDevice8* launcherDevice() { return device; }
+
+bool resetLauncherDevice() {
+    rendererInvalidateDeviceObjects();
+    D3DPRESENT_PARAMETERS params;
+    {
+        std::lock_guard<std::mutex> lock(backBufferMutex());
+        params = presentParams;
+    }
+    const bool reset = device->Reset(&params) == D3D_OK;
+    rendererCreateDeviceObjects();
+    return reset;
+}
 
 bool createLauncherWindow() {
     mainThreadId = GetCurrentThreadId();
@@ -286,6 +287,7 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)(), bool (*contentChan
     AttachThreadInput(GetCurrentThreadId(), mainThreadId, TRUE);
     ImGui_ImplWin32_Init(window);
     rendererInit(device);
+    if (rendererCreateDeviceObjects()) releaseFontBuildData();
     if (prepare) prepare();
 
     std::vector<QueuedMessage> input, pending;
@@ -342,7 +344,7 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)(), bool (*contentChan
         const HRESULT presented = device->Present(nullptr, nullptr, nullptr, nullptr);
         if (presented == D3DERR_DEVICELOST) {
             // Tried again every pass until the device can be reset, and drawn once it is.
-            if (device->TestCooperativeLevel() == D3DERR_DEVICENOTRESET) resetDevice();
+            if (device->TestCooperativeLevel() == D3DERR_DEVICENOTRESET) resetLauncherDevice();
             frameDemand().requestRedraw();
         }
         frameDemand().noteGuiBusy(guiIsBusy());

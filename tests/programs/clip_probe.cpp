@@ -6,6 +6,8 @@
 //   the button at (600,300)-(720,340) was clicked (checks the input hand-off).
 // Windows: CLIP_PROBE_NO_STENCIL=1 makes the renderer find no stencil format, as
 // on a card that offers none; the window is then drawn unclipped.
+// Windows: the frame after the click resets the device first, as after its loss,
+// and says "device reset" on stderr; the text must still be drawn afterwards.
 #include <cstdlib>
 #include <thread>
 
@@ -16,12 +18,26 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include "base/diagnostics.h"
+#include "ui/device_win32.h"
 #include "ui/imgui_impl_dx8.h"
 #endif
 
 namespace {
 
+void resetDeviceOnce() {
+#ifdef _WIN32
+    static bool done = false;
+    if (done) return;
+    done = true;
+    starfell::writeDiagnostic(starfell::resetLauncherDevice() ? "device reset" : "device reset failed");
+#endif
+}
+
 void drawProbe() {
+    static bool clicked = false;
+    // Before Begin, which takes the font texture the window's text is drawn with.
+    if (clicked) resetDeviceOnce();
     ImGui::SetNextWindowPos(ImVec2(0, 0));
     ImGui::SetNextWindowSize(ImVec2(950, 530));
     ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(0, 0));
@@ -30,7 +46,6 @@ void drawProbe() {
                  ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
                      ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoBackground);
     ImGui::PopStyleVar(2);
-    static bool clicked = false;
     ImGui::GetWindowDrawList()->AddRectFilled(ImVec2(600, 100), ImVec2(700, 200),
                                               clicked ? IM_COL32(0, 0, 255, 255) : IM_COL32(0, 255, 0, 255));
     ImGui::SetCursorPos(ImVec2(600, 300));
