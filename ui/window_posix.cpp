@@ -10,9 +10,11 @@
 // release in the same frame.
 #include <SDL.h>
 #include <SDL_opengl.h>
+#include <malloc.h>
 
 #include <cfloat>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -150,6 +152,30 @@ void setWindowIcon() {
     SDL_FreeSurface(surface);
 }
 
+// The GUI's font texture made again as one channel that the sampler reads as
+// white with that alpha, as the RGBA texture it replaces: a quarter of the
+// driver's memory for the same pixels. Kept as RGBA where the context cannot
+// swizzle (before OpenGL 3.3, without the extension) or a glyph has colours.
+void storeFontTextureAsAlpha() {
+    GLint major = 0, minor = 0;
+    glGetIntegerv(GL_MAJOR_VERSION, &major);
+    glGetIntegerv(GL_MINOR_VERSION, &minor);
+    ImFontAtlas& atlas = *ImGui::GetIO().Fonts;
+    if (((major < 3 || (major == 3 && minor < 3)) && !SDL_GL_ExtensionSupported("GL_ARB_texture_swizzle")) ||
+        atlas.TexPixelsUseColors)
+        return;
+    unsigned char* pixels = nullptr;
+    int width = 0, height = 0;
+    atlas.GetTexDataAsAlpha8(&pixels, &width, &height);
+    GLint bound = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+    glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(reinterpret_cast<std::intptr_t>(atlas.TexID)));
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_R8, width, height, 0, GL_RED, GL_UNSIGNED_BYTE, pixels);
+    static const GLint whiteWithAlpha[] = {GL_ONE, GL_ONE, GL_ONE, GL_RED};
+    glTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_RGBA, whiteWithAlpha);
+    glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(bound));
+}
+
 }  // namespace
 
 bool createLauncherWindow() {
@@ -201,9 +227,12 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)(), bool (*contentChan
     ImGui_ImplSDL2_InitForOpenGL(window, glContext);
     ImGui_ImplOpenGL3_Init(GlslVersion);
     // The font texture now rather than in the first frame, so that the atlas's
-    // copies of its pixels can go at once.
+    // copies of its pixels can go at once, and back to the system: the C
+    // library would otherwise keep the freed megabytes in this thread's heap.
     ImGui_ImplOpenGL3_CreateDeviceObjects();
+    storeFontTextureAsAlpha();
     releaseFontBuildData();
+    malloc_trim(0);
     if (prepare) prepare();
 
     std::vector<SDL_Event> arrived, pending;
