@@ -1,6 +1,6 @@
 # The launcher window: when it appears, where, what it shows, how Alt+F4 ends
 # it, and (with the window test program) that the renderer clips to each draw
-# command's rectangle.
+# command's rectangle and keeps its text across a device reset.
 import os
 import re
 import socket
@@ -149,6 +149,11 @@ def test_window_opens_centred_after_the_hello_answer_and_shows_background_and_ti
     # The frame: accent at alpha 0.6 along the edges.
     left_edge = picture.at(0, 265)
     assert left_edge[0] > 120 and left_edge[0] > left_edge[1] > left_edge[2]
+    if not launcher.build.windows:
+        # The task bar's icon: the Windows icon's 32 x 32 artwork comes first.
+        icon = subprocess.run(["xprop", "-id", str(window), "_NET_WM_ICON"], capture_output=True, text=True,
+                              timeout=30).stdout
+        assert re.match(r"_NET_WM_ICON\(CARDINAL\) =\s*Icon \(32 x 32\):", icon), icon[:200]
 
 
 def test_alt_f4_ends_the_launcher_with_exit_code_0(launcher, hello_server, wine_display_prefix):
