@@ -185,10 +185,8 @@ bool createLauncherWindow() {
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 0);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-    // No depth or stencil buffer: the GUI's OpenGL renderer clips with scissor
-    // rectangles and tests no depth.
-    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);
-    SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
+    SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 8);
 
     SDL_DisplayMode mode{};
     int screenWidth = 1920, screenHeight = 1080;
@@ -269,7 +267,7 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)(), bool (*contentChan
         glViewport(0, 0, static_cast<int>(io.DisplaySize.x * io.DisplayFramebufferScale.x),
                    static_cast<int>(io.DisplaySize.y * io.DisplayFramebufferScale.y));
         glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
-        glClear(GL_COLOR_BUFFER_BIT);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
         SDL_GL_SwapWindow(window);
         frameDemand().noteGuiBusy(guiIsBusy());
