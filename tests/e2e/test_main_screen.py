@@ -293,7 +293,7 @@ def test_typical_run_checking_downloading_ready(server, launcher, launcher_build
     # The store serves at network speed, so half of a patch on its way can be seen.
     store = serve_from_paced_store(server)
     try:
-        server.start(scenario="read-hello\nsend-verdict\nwait 4000\nsend-news Patching in progress\n"
+        server.start(scenario="read-hello\nsend-verdict\nwait 10000\nsend-news Patching in progress\n"
                               "send-patchlist 1001\\n1002\nexpect 15\n"
                               f"send-filecheck a.txt,a.txt,{md5('two')}\nhold\n")
         process = launcher.start(extra_env=wine_display_prefix)
