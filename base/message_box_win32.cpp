@@ -1,14 +1,20 @@
 // Windows: message boxes through MessageBoxA with no owner window.
 #include <windows.h>
 
+#include <string>
+
+#include "base/diagnostics.h"
 #include "base/message_box.h"
 
 namespace starfell {
 
 int showMessageBox(const std::string& text, const std::string& title, unsigned flags) {
     const int result = MessageBoxA(nullptr, text.c_str(), title.c_str(), flags);
-    if (result == 0)
+    if (result == 0) {
+        // Said, as on Linux: a box the player never saw must not pass silently for an answer.
+        writeDiagnostic("Could not show message box \"" + title + "\": error " + std::to_string(GetLastError()));
         return (flags & 0xF) == MB_YESNO ? IDNO : IDOK;
+    }
     return result;
 }
 
