@@ -328,6 +328,9 @@ def test_typical_run_checking_downloading_ready(server, launcher, launcher_build
         widths[name] = extent[1] - extent[0]
         assert green_extent(picture, 452, 465), "no server status line"
     assert widths["ready"] < widths["checking"] < widths["downloading"], widths
+    # The title "Starfell  v1000" names the installed version before any patch list came
+    # (the version's digits fill x = 70..90; "Starfell  v" alone ends before them).
+    assert sum(is_accent(checking.at(x, y)) for x in range(70, 91) for y in range(5, 30)) > 20
     # The texts themselves, from the launcher's log.
     assert e2e_support.status_lines(game_folder) == [
         "Checking for new update..", "Downloading version: 1001/1002", "Downloading version: 1002/1002",
