@@ -146,6 +146,41 @@ void followPointer(const QueuedMessage& m, ImVec2& pointer, bool& known) {
     }
 }
 
+// The modifier keys as the replayed messages left them. The backend asks
+// GetKeyState() as it replays a Ctrl, Shift or Alt key, which tells how the
+// keyboard is now: a Ctrl+click replayed after its Ctrl was let go would be a
+// plain click, and Ctrl+A typed text. Mouse messages carry Ctrl and Shift too.
+struct Modifiers {
+    bool ctrl = false;
+    bool shift = false;
+    bool alt = false;
+};
+
+void followModifiers(const QueuedMessage& m, Modifiers& held) {
+    switch (m.message) {
+        case WM_KEYDOWN: case WM_KEYUP: case WM_SYSKEYDOWN: case WM_SYSKEYUP: {
+            const bool down = m.message == WM_KEYDOWN || m.message == WM_SYSKEYDOWN;
+            if (m.wParam == VK_CONTROL) held.ctrl = down;
+            if (m.wParam == VK_SHIFT) held.shift = down;
+            if (m.wParam == VK_MENU) held.alt = down;
+            break;
+        }
+        case WM_MOUSEMOVE: case WM_MOUSEWHEEL: case WM_MOUSEHWHEEL:
+        case WM_LBUTTONDOWN: case WM_LBUTTONDBLCLK: case WM_LBUTTONUP:
+        case WM_RBUTTONDOWN: case WM_RBUTTONDBLCLK: case WM_RBUTTONUP:
+        case WM_MBUTTONDOWN: case WM_MBUTTONDBLCLK: case WM_MBUTTONUP:
+        case WM_XBUTTONDOWN: case WM_XBUTTONDBLCLK: case WM_XBUTTONUP:
+            held.ctrl = (GET_KEYSTATE_WPARAM(m.wParam) & MK_CONTROL) != 0;
+            held.shift = (GET_KEYSTATE_WPARAM(m.wParam) & MK_SHIFT) != 0;
+            break;
+        case WM_KILLFOCUS:
+            held = Modifiers();  // their releases go to the window that takes the focus
+            break;
+        default:
+            break;
+    }
+}
+
 LRESULT WINAPI windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     // The GUI lives on the UI thread: its input is queued and replayed there.
     if (isGuiInput(message) && (!isPress(message) || windowInputGate().admits()))
@@ -293,6 +328,7 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)(), bool (*contentChan
     std::vector<QueuedMessage> input, pending;
     ImVec2 pointer;
     bool pointerKnown = false;
+    Modifiers modifiers;
     for (;;) {
         // This thread's own queue (the window's messages go to the main thread)
         bool quit = false;
@@ -312,6 +348,7 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)(), bool (*contentChan
             const QueuedMessage& m = pending[i];
             ImGui_ImplWin32_WndProcHandler(m.window, m.message, m.wParam, m.lParam);
             followPointer(m, pointer, pointerKnown);
+            followModifiers(m, modifiers);
         }
         pending.erase(pending.begin(), pending.begin() + portion);
 
@@ -323,10 +360,15 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)(), bool (*contentChan
 
         rendererNewFrame();
         ImGui_ImplWin32_NewFrame();
-        // The backend reads the live cursor, which may already be far from where
-        // a replayed click was made (a late frame would press what the pointer
-        // has moved on to): the GUI sees the pointer where the replayed messages put it.
-        if (pointerKnown) ImGui::GetIO().MousePos = pointer;
+        // The backend reads the live cursor and modifier keys, which may already
+        // be far from where a replayed click was made (a late frame would press
+        // what the pointer has moved on to, without the Ctrl let go meanwhile):
+        // the GUI sees the pointer and modifiers as the replayed messages left them.
+        ImGuiIO& io = ImGui::GetIO();
+        if (pointerKnown) io.MousePos = pointer;
+        io.KeyCtrl = modifiers.ctrl;
+        io.KeyShift = modifiers.shift;
+        io.KeyAlt = modifiers.alt;
         ImGui::NewFrame();
         drawFrame();
         ImGui::EndFrame();
