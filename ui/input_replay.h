@@ -9,9 +9,16 @@
 
 namespace starfell {
 
+// Controls below this number are mouse buttons; keys are numbered from it.
+constexpr int FirstKeyControl = 256;
+
 // `controlOf(message)` names the button or key a message changes, or -1 for
 // messages that change none (moves, wheel, focus, text). Returns how many
 // messages from the front may be replayed now; at least one when any are queued.
+// A portion also ends right after a mouse button changes: the GUI takes a press
+// or release where the pointer is at the end of the frame, and the moves that
+// followed it (a drag under way while the UI thread was late) would carry it
+// off the control it was made on.
 template <class Message, class ControlOf>
 std::size_t framePortion(const std::vector<Message>& queued, ControlOf controlOf) {
     std::set<int> changed;
@@ -20,6 +27,7 @@ std::size_t framePortion(const std::vector<Message>& queued, ControlOf controlOf
         const int control = controlOf(message);
         if (control >= 0 && !changed.insert(control).second) break;
         ++count;
+        if (control >= 0 && control < FirstKeyControl) break;
     }
     return count;
 }

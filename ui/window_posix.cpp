@@ -76,11 +76,11 @@ bool isPress(const SDL_Event& event) {
     }
 }
 
-// The mouse button (0-4) or key (256 + scancode) an event changes, or -1.
+// The mouse button (0-4) or key (FirstKeyControl + scancode) an event changes, or -1.
 int controlOf(const SDL_Event& event) {
     switch (event.type) {
         case SDL_MOUSEBUTTONDOWN: case SDL_MOUSEBUTTONUP: return event.button.button - 1;
-        case SDL_KEYDOWN: case SDL_KEYUP: return 256 + static_cast<int>(event.key.keysym.scancode);
+        case SDL_KEYDOWN: case SDL_KEYUP: return FirstKeyControl + static_cast<int>(event.key.keysym.scancode);
         default: return -1;
     }
 }

@@ -111,7 +111,7 @@ bool isPress(UINT message) {
     }
 }
 
-// The mouse button (0-4) or key (256 + virtual key) a message changes, or -1.
+// The mouse button (0-4) or key (FirstKeyControl + virtual key) a message changes, or -1.
 int controlOf(const QueuedMessage& m) {
     switch (m.message) {
         case WM_LBUTTONDOWN: case WM_LBUTTONDBLCLK: case WM_LBUTTONUP: return 0;
@@ -120,7 +120,7 @@ int controlOf(const QueuedMessage& m) {
         case WM_XBUTTONDOWN: case WM_XBUTTONDBLCLK: case WM_XBUTTONUP:
             return GET_XBUTTON_WPARAM(m.wParam) == XBUTTON1 ? 3 : 4;
         case WM_KEYDOWN: case WM_KEYUP: case WM_SYSKEYDOWN: case WM_SYSKEYUP:
-            return m.wParam < 256 ? 256 + static_cast<int>(m.wParam) : -1;
+            return m.wParam < 256 ? FirstKeyControl + static_cast<int>(m.wParam) : -1;
         default:
             return -1;
     }

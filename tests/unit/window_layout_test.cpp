@@ -58,18 +58,22 @@ struct Message {
 };
 int controlOf(const Message& m) { return m.control; }
 
-TEST(InputReplay, StopsBeforeTheSecondChangeOfTheSameButtonOrKey) {
-    // move, left down, move, left up: the release waits for the next frame.
-    std::vector<Message> click = {{-1, 'm'}, {0, 'd'}, {-1, 'm'}, {0, 'u'}};
-    EXPECT_EQ(framePortion(click, controlOf), 3u);
-    click.erase(click.begin(), click.begin() + 3);
-    EXPECT_EQ(framePortion(click, controlOf), 1u);
+TEST(InputReplay, StopsBeforeTheSecondChangeOfTheSameKeyAndAfterEachButtonChange) {
+    // A drag replayed late: move, left down, moves, left up. The press ends its
+    // frame, so the GUI sees it where it was made, not where the moves went on to;
+    // the moves and the release come in the next frame.
+    std::vector<Message> drag = {{-1, 'm'}, {0, 'd'}, {-1, 'm'}, {-1, 'm'}, {0, 'u'}, {-1, 'm'}};
+    EXPECT_EQ(framePortion(drag, controlOf), 2u);
+    drag.erase(drag.begin(), drag.begin() + 2);
+    EXPECT_EQ(framePortion(drag, controlOf), 3u);
 
-    // Different buttons and keys do not hold each other up.
-    const std::vector<Message> chord = {{256 + 0x12, 'a'}, {256 + 0x73, 'f'}, {1, 'r'}, {-1, 'w'}};
-    EXPECT_EQ(framePortion(chord, controlOf), 4u);
+    // Different keys do not hold each other up; a button change still ends the frame.
+    const std::vector<Message> chord = {{FirstKeyControl + 0x11, 'c'}, {FirstKeyControl + 0x73, 'f'}, {1, 'r'},
+                                        {FirstKeyControl + 0x11, 'C'}};
+    EXPECT_EQ(framePortion(chord, controlOf), 3u);
     // A key pressed twice in a row (auto-repeat) also spans frames.
-    const std::vector<Message> repeat = {{256 + 0x0D, 'd'}, {256 + 0x0D, 'd'}, {256 + 0x0D, 'u'}};
+    const std::vector<Message> repeat = {
+        {FirstKeyControl + 0x0D, 'd'}, {FirstKeyControl + 0x0D, 'd'}, {FirstKeyControl + 0x0D, 'u'}};
     EXPECT_EQ(framePortion(repeat, controlOf), 1u);
     EXPECT_EQ(framePortion(std::vector<Message>{}, controlOf), 0u);
 }
