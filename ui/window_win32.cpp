@@ -360,10 +360,10 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)(), bool (*contentChan
 
         rendererNewFrame();
         ImGui_ImplWin32_NewFrame();
-        // The backend reads the live cursor and modifier keys, which may already
-        // be far from where a replayed click was made (a late frame would press
-        // what the pointer has moved on to, without the Ctrl let go meanwhile):
-        // the GUI sees the pointer and modifiers as the replayed messages left them.
+        // The backend reads the live cursor and key state, which may have moved on
+        // from the replayed messages (a late frame would press what the pointer has
+        // moved on to, or lose the Ctrl of a Ctrl+click let go meanwhile): the GUI
+        // sees the pointer and modifiers as the replayed messages left them.
         ImGuiIO& io = ImGui::GetIO();
         if (pointerKnown) io.MousePos = pointer;
         io.KeyCtrl = modifiers.ctrl;
