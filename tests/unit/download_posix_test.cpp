@@ -14,7 +14,6 @@
 
 #include "test_support.h"
 #include "update/download.h"
-#include "update/downloader_posix.h"
 
 namespace starfell {
 namespace {
@@ -24,14 +23,10 @@ using test::ScratchFolder;
 
 TEST(DownloadFailure, ErrorStatusIsAFailureAndLeavesNoFile) {
     ScratchFolder folder;
-    test::LoopbackStore store("");
-    store.answer("broken", 500, "server error page");
-    test::writeFile(folder.path() / "missing.zip", "previous content");
     CapturedDiagnostics diagnostics;
-    downloadFile(downloader, store.url() + "missing.zip", folder.narrow() + "missing.zip");
-    downloadFile(downloader, store.url() + "broken", folder.narrow() + "broken");
-    EXPECT_EQ(diagnostics.text(), "Download failed for: " + store.url() + "missing.zip HRESULT: -404\n" +
-                                      "Download failed for: " + store.url() + "broken HRESULT: -500\n");
+    const std::string url = test::downloadMissingAndBroken(folder);
+    EXPECT_EQ(diagnostics.text(), "Download failed for: " + url + "missing.zip HRESULT: -404\n" +
+                                      "Download failed for: " + url + "broken HRESULT: -500\n");
     EXPECT_TRUE(test::namesIn(folder.path()).empty());
 }
 

@@ -8,7 +8,6 @@
 
 #include "test_support.h"
 #include "update/download.h"
-#include "update/downloader_win32.h"
 
 namespace starfell {
 namespace {
@@ -18,12 +17,8 @@ using test::ScratchFolder;
 
 TEST(DownloadFailure, ErrorStatusSavesTheErrorPageWithoutADiagnostic) {
     ScratchFolder folder;
-    test::LoopbackStore store("");
-    store.answer("broken", 500, "server error page");
-    test::writeFile(folder.path() / "missing.zip", "previous content");
     CapturedDiagnostics diagnostics;
-    downloadFile(downloader, store.url() + "missing.zip", folder.narrow() + "missing.zip");
-    downloadFile(downloader, store.url() + "broken", folder.narrow() + "broken");
+    test::downloadMissingAndBroken(folder);
     EXPECT_EQ(diagnostics.text(), "");
     // The previous content is gone either way: a stale file never passes for a fresh one.
     EXPECT_EQ(test::readFile(folder.path() / "missing.zip"), "");
