@@ -54,8 +54,8 @@ bool repairFile(const std::vector<std::string>& repairBaseUrls, const std::strin
         const std::wstring folder = folderOfPath(utf8ToWide(temporary));
         if (folder.size() > 1) fs::makeDirectory(folder.substr(0, folder.size() - 1));
     }
-    if (guarded) guardedFetch(downloader, repairBaseUrls, urlPath, utf8ToWide(temporary), acceptSignedFile);
-    else fetchFile(downloader, repairBaseUrls, urlPath, utf8ToWide(temporary), acceptSignedFile);
+    if (guarded) guardedFetch(downloader, repairBaseUrls, urlPath, utf8ToWide(temporary), signedDownloadCheck());
+    else fetchFile(downloader, repairBaseUrls, urlPath, utf8ToWide(temporary), signedDownloadCheck());
     if (!accepted(utf8ToWide(temporary), expectedDigests)) {
         fs::removeFile(utf8ToWide(temporary));
         return false;

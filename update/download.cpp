@@ -3,11 +3,14 @@
 #include "update/download.h"
 
 #include <cstdio>
+#include <memory>
+#include <optional>
 
 #include "base/diagnostics.h"
 #include "base/file_platform.h"
 #include "base/file_utils.h"
 #include "base/text_utils.h"
+#include "update/archive_files.h"
 #include "update/download_platform.h"
 
 namespace starfell {
@@ -41,6 +44,14 @@ std::string readValidator(const std::wstring& path) {
     return std::string(text, size == sizeof text ? 0 : size);
 }
 
+std::uint64_t fileSize(const std::wstring& path) {
+    std::FILE* file = fs::openFile(path, "rb");
+    if (!file) return 0;
+    const std::uint64_t size = archive_files::fileLength(file);
+    std::fclose(file);
+    return size;
+}
+
 void keepValidator(const std::wstring& path, const std::string& validator) {
     std::FILE* file = fs::openFile(path, "wb");
     if (!file) return;
@@ -66,11 +77,16 @@ bool fetchFile(Downloader& downloader, const std::vector<std::string>& baseUrls,
         validator.clear();
     };
 
+    // A check afterwards (the signature's) needs the file's digest: where the
+    // transfer writes the file itself, it is taken on the way in.
+    std::unique_ptr<GrowingFileDigest> digest;
+    if (accept && download_platform::kWritesFileItself) digest = std::make_unique<GrowingFileDigest>(partial);
+
     for (const std::string& base : baseUrls) {
         const std::string url = base + relativePath;
         for (int attempt = 1; attempt <= kAttemptsPerBase; ++attempt) {
             if (attempt > 1) fs::sleepMilliseconds(kRetryPauseMilliseconds * static_cast<unsigned>(attempt - 1));
-            const Attempt result = download_platform::transferPart(downloader, url, partial, validator);
+            const Attempt result = download_platform::transferPart(downloader, url, partial, validator, digest.get());
             if (result == Attempt::CutOff) {
                 if (validator.empty()) discardPartial();
                 else keepValidator(validatorFile, validator);
@@ -84,12 +100,13 @@ bool fetchFile(Downloader& downloader, const std::vector<std::string>& baseUrls,
 
             fs::removeFile(validatorFile);
             validator.clear();
+            const std::optional<FileDigest> arrived = digest ? digest->digestOf(fileSize(partial)) : std::nullopt;
             if (fs::replaceFile(partial, destination) != 0) {
                 writeDiagnostic(L"Failed to put the download in place: " + destination);
                 discardPartial();
                 return false;
             }
-            if (!accept || accept(destination, url)) return true;
+            if (!accept || accept(destination, url, arrived ? &*arrived : nullptr)) return true;
             writeDiagnostic("Download refused from: " + url);
             fs::removeFile(destination);
             break;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "update/download_digest.h"
+
 namespace starfell {
 
 // Whole percent for `received` of `total` bytes, or `previous` when the report
@@ -33,9 +35,11 @@ void downloadFile(Downloader& downloader, const std::wstring& url, const std::ws
 void downloadFile(Downloader& downloader, const std::string& url, const std::string& destination);
 
 // Decides whether a completed download may be used (a signature check, for
-// example); `url` is where it came from. A refused file is deleted and the
-// next base is tried.
-using AcceptDownload = std::function<bool(const std::wstring& path, const std::string& url)>;
+// example); `url` is where it came from, `digest` the file's BLAKE2b-512 when
+// the transfer computed it on the way in (nullptr otherwise). A refused file
+// is deleted and the next base is tried.
+using AcceptDownload =
+    std::function<bool(const std::wstring& path, const std::string& url, const FileDigest* digest)>;
 
 // Fetches `relativePath` below the first base URL that serves it (each base
 // ends with '/') into `destination`. Each base gets up to kAttemptsPerBase

@@ -19,8 +19,13 @@ enum class Attempt {
 // is asked for, on the condition that the file is still the same; a store
 // that sends the whole file instead restarts the partial file from zero.
 // `validator` is updated to what the store said of the file; a failure
-// writes the "Download failed for: " line.
+// writes the "Download failed for: " line. Where the platform writes the file
+// itself (kWritesFileItself), it tells `digest`, when given, which bytes are final.
 Attempt transferPart(Downloader& progress, const std::string& url, const std::wstring& partial,
-                     std::string& validator);
+                     std::string& validator, GrowingFileDigest* digest = nullptr);
+
+// False where the system's download service writes the file out of sight
+// (Windows): the digest is then taken from the finished file.
+extern const bool kWritesFileItself;
 
 }  // namespace starfell::download_platform

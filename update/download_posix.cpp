@@ -42,10 +42,12 @@ constexpr long kLowSpeedBytes = 1024;
 constexpr long kLowSpeedSeconds = 30;
 
 struct Transfer {
-    Downloader* downloader;
-    int file;
-    curl_off_t kept;          // bytes already in the file when the transfer started
+    Downloader* downloader = nullptr;
+    int file = -1;
+    curl_off_t kept = 0;      // bytes already in the file when the transfer started
+    GrowingFileDigest* digest = nullptr;
     curl_off_t offset = 0;    // where this response's body starts in the file
+    curl_off_t written = 0;   // where the next byte goes
     bool bodyStarted = false;
     bool wrongRange = false;  // a partial answer that does not continue the file
     bool writeFailed = false;
@@ -91,12 +93,15 @@ bool startBody(Transfer& transfer) {
             return false;
         }
         transfer.offset = transfer.kept;
+        if (transfer.digest) transfer.digest->finalUpTo(static_cast<std::uint64_t>(transfer.kept));
     } else {
         transfer.offset = 0;
+        if (transfer.digest) transfer.digest->startOver();
         // Only kept bytes need emptying: on ext4 truncating even an empty file
         // makes its close wait for the whole download to be written out.
         if (transfer.kept > 0 && ftruncate(transfer.file, 0) != 0) return false;
     }
+    transfer.written = transfer.offset;
     return lseek(transfer.file, transfer.offset, SEEK_SET) == transfer.offset;
 }
 
@@ -117,6 +122,8 @@ size_t writeBody(char* data, size_t size, size_t count, void* opaque) {
         }
         done += static_cast<size_t>(written);
     }
+    transfer->written += static_cast<curl_off_t>(total);
+    if (transfer->digest) transfer->digest->finalUpTo(static_cast<std::uint64_t>(transfer->written));
     return total;
 }
 
@@ -184,10 +191,13 @@ void reportFailure(const std::string& url, long code) {
 
 namespace download_platform {
 
+const bool kWritesFileItself = true;
+
 Attempt transferPart(Downloader& progress, const std::string& url, const std::wstring& partialPath,
-                     std::string& validator) {
+                     std::string& validator, GrowingFileDigest* digest) {
     const std::string partial = wideToUtf8(partialPath);
     // Kept bytes count only with a validator to ask for the rest with.
+    if (digest && validator.empty()) digest->startOver();
     const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (validator.empty() ? O_TRUNC : 0);
     const int descriptor = open(partial.c_str(), flags, 0644);
     struct stat info {};
@@ -196,7 +206,11 @@ Attempt transferPart(Downloader& progress, const std::string& url, const std::ws
         reportFailure(url, -static_cast<long>(CURLE_WRITE_ERROR));
         return Attempt::LocalFailure;
     }
-    Transfer transfer{&progress, descriptor, validator.empty() ? 0 : static_cast<curl_off_t>(info.st_size)};
+    Transfer transfer;
+    transfer.downloader = &progress;
+    transfer.file = descriptor;
+    transfer.kept = validator.empty() ? 0 : static_cast<curl_off_t>(info.st_size);
+    transfer.digest = digest;
     CURLcode result = perform(transfer, url, validator);
     if (close(descriptor) != 0 && result == CURLE_OK) result = CURLE_WRITE_ERROR;
 
@@ -221,6 +235,7 @@ Attempt transferPart(Downloader& progress, const std::string& url, const std::ws
         return Attempt::Missing;
     }
     // An empty body never reached writeBody: the file must still be emptied.
+    if (!transfer.bodyStarted && transfer.status != 206 && digest) digest->startOver();
     if (!transfer.bodyStarted && transfer.status != 206 && truncate(partial.c_str(), 0) != 0) {
         reportFailure(url, -static_cast<long>(CURLE_WRITE_ERROR));
         return Attempt::LocalFailure;

@@ -279,8 +279,12 @@ void reportFailure(const std::string& url, long code) {
 
 namespace download_platform {
 
+// The moniker writes its answer out of sight, and a piece then replaces the
+// partial file whole: there is nothing final to hash while it downloads.
+const bool kWritesFileItself = false;
+
 Attempt transferPart(Downloader& progress, const std::string& url, const std::wstring& partial,
-                     std::string& validator) {
+                     std::string& validator, GrowingFileDigest*) {
     const UrlFunctions& system = urlFunctions();
     const std::wstring wideUrl = utf8ToWide(url);
     // A file that changed on the server must be fetched anew, not from the cache.

@@ -295,8 +295,8 @@ void applyPatches(const std::string& packet, const std::wstring& folder, const s
         const std::wstring archive = staging + fs::kWideSeparator + entry + L".zip";
         const std::string archivePath = "patches/" + wideToUtf8(entry) + ".zip";
         launcherState.setStatusText(wideToUtf8(L"Downloading version: " + entry + L"/" + target));
-        if (closeRunningGame) guardedFetch(downloader, patchBaseUrls, archivePath, archive, acceptSignedFile);
-        else fetchFile(downloader, patchBaseUrls, archivePath, archive, acceptSignedFile);
+        if (closeRunningGame) guardedFetch(downloader, patchBaseUrls, archivePath, archive, signedDownloadCheck());
+        else fetchFile(downloader, patchBaseUrls, archivePath, archive, signedDownloadCheck());
         // After a failed patch no later archive may set the version file past it.
         const bool applied = extractArchive(wideToUtf8(archive), wideToUtf8(folder), !failed);
         if (applied) fs::removeFile(archive);

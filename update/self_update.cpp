@@ -63,7 +63,7 @@ bool replaceLauncherBuild(Downloader& downloader, const std::string& relativePat
     // The new build arrives under a name of its own, so a failed, cut-off or
     // killed download never touches the build the player starts.
     fs::removeFile(incoming);
-    fetchFile(downloader, launcherConfig().PatchBaseUrls, relativePath, incoming, acceptSignedFile);
+    fetchFile(downloader, launcherConfig().PatchBaseUrls, relativePath, incoming, signedDownloadCheck());
     if (!self_update_platform::isPlausibleExecutable(incoming)) {
         fs::removeFile(incoming);
         reportFailure(L"Launcher update failed: no usable build downloaded to: " + incoming);

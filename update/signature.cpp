@@ -45,17 +45,17 @@ const BuiltInKey& builtInKey() {
 }
 
 // BLAKE2b-512 of the whole file, streamed; false on a read error.
-bool hashFile(std::FILE* file, unsigned char (&digest)[crypto_generichash_BYTES_MAX]) {
+bool hashFile(std::FILE* file, FileDigest& digest) {
     // The state asks for 64-byte alignment; the aligned `new` of C++17 honours it.
     auto state = std::make_unique<crypto_generichash_state>();
-    if (crypto_generichash_init(state.get(), nullptr, 0, sizeof(digest)) != 0) return false;
+    if (crypto_generichash_init(state.get(), nullptr, 0, digest.size()) != 0) return false;
     std::vector<unsigned char> piece(kReadPiece);
     std::size_t count;
     while ((count = std::fread(piece.data(), 1, piece.size(), file)) > 0) {
         crypto_generichash_update(state.get(), piece.data(), count);
     }
     if (std::ferror(file)) return false;
-    return crypto_generichash_final(state.get(), digest, sizeof(digest)) == 0;
+    return crypto_generichash_final(state.get(), digest.data(), digest.size()) == 0;
 }
 
 // The whole file, up to kMaximumLegacySignedFileSize bytes.
@@ -70,16 +70,22 @@ SignatureVerdict readWholeFile(std::FILE* file, std::vector<unsigned char>& cont
 }
 
 SignatureVerdict checkFileSignature(const minisign::Signature& signature, const minisign::PublicKey& key,
-                                    std::FILE* file) {
-    if (signature.algorithm == minisign::Algorithm::Prehashed) {
-        unsigned char digest[crypto_generichash_BYTES_MAX];
-        if (!hashFile(file, digest)) return SignatureVerdict::UnreadableFile;
-        return crypto_sign_verify_detached(signature.signature.data(), digest, sizeof(digest), key.key.data()) == 0
+                                    const std::wstring& filePath, const FileDigest* knownDigest) {
+    if (signature.algorithm == minisign::Algorithm::Prehashed && knownDigest) {
+        return crypto_sign_verify_detached(signature.signature.data(), knownDigest->data(), knownDigest->size(),
+                                           key.key.data()) == 0
                    ? SignatureVerdict::Good
                    : SignatureVerdict::BadSignature;
     }
+    FileHandle file(archive_files::openForReading(wideToUtf8(filePath)));
+    if (!file) return SignatureVerdict::UnreadableFile;
+    if (signature.algorithm == minisign::Algorithm::Prehashed) {
+        FileDigest digest;
+        if (!hashFile(file.get(), digest)) return SignatureVerdict::UnreadableFile;
+        return checkFileSignature(signature, key, filePath, &digest);
+    }
     std::vector<unsigned char> content;
-    const SignatureVerdict read = readWholeFile(file, content);
+    const SignatureVerdict read = readWholeFile(file.get(), content);
     if (read != SignatureVerdict::Good) return read;
     return crypto_sign_verify_detached(signature.signature.data(), content.data(), content.size(),
                                        key.key.data()) == 0
@@ -111,7 +117,7 @@ std::string updateKeyId() {
 }
 
 SignatureVerdict checkSignature(const std::wstring& filePath, const std::string& signatureText,
-                                const std::string& expectedFileName) {
+                                const std::string& expectedFileName, const FileDigest* digest) {
     const BuiltInKey& built = builtInKey();
     if (!built.valid) {
         // Still say what is wrong with the text itself before blaming the key.
@@ -120,20 +126,19 @@ SignatureVerdict checkSignature(const std::wstring& filePath, const std::string&
         if (!minisign::parseSignature(signatureText, ignored)) return SignatureVerdict::Malformed;
         return SignatureVerdict::OtherKey;
     }
-    return checkSignatureWithKey(built.key, filePath, signatureText, expectedFileName);
+    return checkSignatureWithKey(built.key, filePath, signatureText, expectedFileName, digest);
 }
 
 SignatureVerdict checkSignatureWithKey(const minisign::PublicKey& key, const std::wstring& filePath,
-                                       const std::string& signatureText, const std::string& expectedFileName) {
+                                       const std::string& signatureText, const std::string& expectedFileName,
+                                       const FileDigest* digest) {
     if (signatureText.empty()) return SignatureVerdict::Missing;
     minisign::Signature signature;
     if (!minisign::parseSignature(signatureText, signature)) return SignatureVerdict::Malformed;
     if (signature.keyId != key.keyId) return SignatureVerdict::OtherKey;
     if (sodium_init() < 0) return SignatureVerdict::BadSignature;  // no verification without the library
 
-    FileHandle file(archive_files::openForReading(wideToUtf8(filePath)));
-    if (!file) return SignatureVerdict::UnreadableFile;
-    const SignatureVerdict fileVerdict = checkFileSignature(signature, key, file.get());
+    const SignatureVerdict fileVerdict = checkFileSignature(signature, key, filePath, digest);
     if (fileVerdict != SignatureVerdict::Good) return fileVerdict;
 
     // The trusted comment is signed together with the file's signature.

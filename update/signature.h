@@ -3,6 +3,7 @@
 #pragma once
 #include <string>
 
+#include "update/download_digest.h"
 #include "update/minisign_format.h"
 
 namespace starfell {
@@ -35,12 +36,15 @@ std::string updateKeyId();
 // comment must carry (the file's name on the store, as `minisign -S` wrote it).
 // Order: the text parses, the key ID matches, the file's signature holds, the
 // trusted comment's signature holds, the comment names the expected file.
+// `digest`, when given, is the file's BLAKE2b-512 taken as it was written; a
+// prehashed signature is then checked against it without reading the file.
 SignatureVerdict checkSignature(const std::wstring& filePath, const std::string& signatureText,
-                                const std::string& expectedFileName);
+                                const std::string& expectedFileName, const FileDigest* digest = nullptr);
 
 // The same with a given key (tools and benchmarks; the launcher uses the built-in one).
 SignatureVerdict checkSignatureWithKey(const minisign::PublicKey& key, const std::wstring& filePath,
-                                       const std::string& signatureText, const std::string& expectedFileName);
+                                       const std::string& signatureText, const std::string& expectedFileName,
+                                       const FileDigest* digest = nullptr);
 
 // For start-up: writes "Updates are not signed: no public key built in" once
 // when the build has no key, and nothing otherwise.

@@ -32,9 +32,10 @@ std::string fileNameOfUrl(const std::string& url) {
     return path.substr(path.find_last_of('/') + 1);
 }
 
-using Check = std::function<SignatureVerdict(const std::wstring&, const std::string&, const std::string&)>;
+using Check = std::function<SignatureVerdict(const std::wstring&, const std::string&, const std::string&,
+                                             const FileDigest*)>;
 
-bool accept(const Check& check, const std::wstring& path, const std::string& url) {
+bool accept(const Check& check, const std::wstring& path, const std::string& url, const FileDigest* digest) {
     if (fs::getAttributes(path) == fs::kInvalidAttributes) return true;
 
     const std::wstring signaturePath = path + L".minisig";
@@ -44,7 +45,7 @@ bool accept(const Check& check, const std::wstring& path, const std::string& url
 
     SignatureVerdict verdict = SignatureVerdict::Malformed;
     if (signatureText.size() <= minisign::kMaximumSignatureFileSize)
-        verdict = check(path, signatureText, fileNameOfUrl(url));
+        verdict = check(path, signatureText, fileNameOfUrl(url), digest);
     if (verdict == SignatureVerdict::Good) return true;
     fs::removeFile(path);
     writeDiagnostic("Signature check failed for: " + url + " (" + describe(verdict) + ")");
@@ -53,18 +54,24 @@ bool accept(const Check& check, const std::wstring& path, const std::string& url
 
 }  // namespace
 
-bool acceptSignedFile(const std::wstring& path, const std::string& url) {
+bool acceptSignedFile(const std::wstring& path, const std::string& url, const FileDigest* digest) {
     if (!updateKeyBuiltIn()) return true;
-    return accept(checkSignature, path, url);
+    return accept(checkSignature, path, url, digest);
 }
 
-bool acceptSignedFileWithKey(const minisign::PublicKey* key, const std::wstring& path, const std::string& url) {
+bool acceptSignedFileWithKey(const minisign::PublicKey* key, const std::wstring& path, const std::string& url,
+                             const FileDigest* digest) {
     if (!key) return true;
     return accept(
-        [key](const std::wstring& file, const std::string& text, const std::string& name) {
-            return checkSignatureWithKey(*key, file, text, name);
+        [key](const std::wstring& file, const std::string& text, const std::string& name, const FileDigest* known) {
+            return checkSignatureWithKey(*key, file, text, name, known);
         },
-        path, url);
+        path, url, digest);
+}
+
+AcceptDownload signedDownloadCheck() {
+    if (!updateKeyBuiltIn()) return {};
+    return acceptSignedFile;
 }
 
 }  // namespace starfell

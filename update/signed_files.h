@@ -3,6 +3,7 @@
 #pragma once
 #include <string>
 
+#include "update/download.h"
 #include "update/minisign_format.h"
 
 namespace starfell {
@@ -12,10 +13,16 @@ namespace starfell {
 // removes the signature again. A refused file is deleted and one diagnostic
 // line names the URL and the reason. True when the file may be used: a good
 // signature, a build without a key, or no downloaded file at all (nothing to
-// check; the caller's own use then fails and says so).
-bool acceptSignedFile(const std::wstring& path, const std::string& url);
+// check; the caller's own use then fails and says so). `digest` is the
+// file's digest taken as it was written, when the download had it.
+bool acceptSignedFile(const std::wstring& path, const std::string& url, const FileDigest* digest);
 
 // The same against `key`; nullptr stands for a build without a key.
-bool acceptSignedFileWithKey(const minisign::PublicKey* key, const std::wstring& path, const std::string& url);
+bool acceptSignedFileWithKey(const minisign::PublicKey* key, const std::wstring& path, const std::string& url,
+                             const FileDigest* digest = nullptr);
+
+// The check for fetchFile: acceptSignedFile when the build trusts a key, and
+// none at all otherwise (so nothing is hashed for it).
+AcceptDownload signedDownloadCheck();
 
 }  // namespace starfell

@@ -1,12 +1,14 @@
 // fetchFile against scripted HTTP stores on loopback: a cut-off file resumed
 // with a conditional range request, a changed file and a store without ranges
-// starting over, mirrors that are down or serve a refused file.
+// starting over, mirrors that are down or serve a refused file; through all of
+// them, the digest taken on the way in is the finished file's.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <sodium.h>
 
 #include <atomic>
 #include <functional>
@@ -130,6 +132,18 @@ protected:
     ScratchFolder folder;
     Downloader progress;
     const std::string file = test::patternBytes(400000);
+
+    // Stands in for the signature check: notes whether each digest handed
+    // over is the BLAKE2b-512 of the file as it lies at the destination.
+    std::vector<bool> digestsRight;
+    const AcceptDownload checkDigest = [this](const std::wstring& path, const std::string&, const FileDigest* digest) {
+        const std::string content = test::readFile(test::pathOf(path));
+        FileDigest expected;
+        crypto_generichash(expected.data(), expected.size(), reinterpret_cast<const unsigned char*>(content.data()),
+                           content.size(), nullptr, 0);
+        digestsRight.push_back(digest && *digest == expected);
+        return content != "forged";
+    };
 };
 
 TEST_F(Fetch, CutOffFileIsResumedWithAConditionalRangeAndProgressCountsTheWholeFile) {
@@ -138,8 +152,9 @@ TEST_F(Fetch, CutOffFileIsResumedWithAConditionalRangeAndProgressCountsTheWholeF
         return rangedAnswer(head, file, "\"v1\"");
     });
     CapturedDiagnostics diagnostics;
-    EXPECT_TRUE(fetchFile(progress, {store.base()}, "patches/1001.zip", destination()));
+    EXPECT_TRUE(fetchFile(progress, {store.base()}, "patches/1001.zip", destination(), checkDigest));
     EXPECT_EQ(fetched(), file);
+    EXPECT_EQ(digestsRight, std::vector<bool>{true});
     const auto requests = store.requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[1].header("Range"), "bytes=150000-");
@@ -158,14 +173,15 @@ TEST_F(Fetch, PartialFileKeptByAnEarlierRunIsResumed) {
     EXPECT_FALSE(fetchFile(progress, {cutting.base()}, "patches/1001.zip", destination()));
     EXPECT_EQ(cutting.requests().size(), static_cast<size_t>(kAttemptsPerBase));
     ScriptedStore store([&](int, const std::string& head) { return rangedAnswer(head, file, "\"v1\""); });
-    EXPECT_TRUE(fetchFile(progress, {store.base()}, "patches/1001.zip", destination()));
+    EXPECT_TRUE(fetchFile(progress, {store.base()}, "patches/1001.zip", destination(), checkDigest));
     EXPECT_EQ(fetched(), file);
+    EXPECT_EQ(digestsRight, std::vector<bool>{true});  // the kept bytes read back, the rest as it came
     // Each try of the store that ignores ranges started over: 100000 bytes were kept.
     EXPECT_EQ(store.requests().at(0).header("Range"), "bytes=100000-");
 }
 
 TEST_F(Fetch, ChangedFileAndStoreWithoutRangesStartOver) {
-    const std::string changed = test::patternBytes(300000) + "new";
+    const std::string changed = "new" + test::patternBytes(300000);  // differs from the first byte on
     ScriptedStore changing([&](int number, const std::string& head) {
         if (number == 0) return ScriptedStore::Answer{fullAnswer(file, "\"v1\""), file, 150000};
         return rangedAnswer(head, changed, "\"v2\"");
@@ -174,10 +190,11 @@ TEST_F(Fetch, ChangedFileAndStoreWithoutRangesStartOver) {
         return ScriptedStore::Answer{fullAnswer(file, "\"v1\""), file, number == 0 ? 150000 : std::string::npos};
     });
     CapturedDiagnostics diagnostics;
-    EXPECT_TRUE(fetchFile(progress, {changing.base()}, "patches/1001.zip", destination()));
+    EXPECT_TRUE(fetchFile(progress, {changing.base()}, "patches/1001.zip", destination(), checkDigest));
     EXPECT_EQ(fetched(), changed);
-    EXPECT_TRUE(fetchFile(progress, {ignoring.base()}, "patches/1001.zip", destination()));
+    EXPECT_TRUE(fetchFile(progress, {ignoring.base()}, "patches/1001.zip", destination(), checkDigest));
     EXPECT_EQ(fetched(), file);
+    EXPECT_EQ(digestsRight, (std::vector<bool>{true, true}));
     EXPECT_EQ(ignoring.requests().at(1).header("Range"), "bytes=150000-");
 }
 
@@ -191,15 +208,16 @@ TEST_F(Fetch, MirrorsAreTriedInOrderUntilOneServesAnAcceptedFile) {
     ScriptedStore good([&](int, const std::string& head) { return rangedAnswer(head, file, "\"v1\""); });
     const std::string down = "http://127.0.0.1:1/";
     std::vector<std::string> offered;
-    const AcceptDownload accept = [&](const std::wstring& path, const std::string& url) {
+    const AcceptDownload accept = [&](const std::wstring& path, const std::string& url, const FileDigest* digest) {
         offered.push_back(url);
-        return test::readFile(test::pathOf(path)) != "forged";
+        return checkDigest(path, url, digest);
     };
     CapturedDiagnostics diagnostics;
     EXPECT_TRUE(fetchFile(progress, {down, missing.base(), forged.base(), good.base()}, "patches/1001.zip",
                           destination(), accept));
     EXPECT_EQ(fetched(), file);
     EXPECT_EQ(offered, (std::vector<std::string>{forged.base() + "patches/1001.zip", good.base() + "patches/1001.zip"}));
+    EXPECT_EQ(digestsRight, (std::vector<bool>{true, true}));
     // A store that is down is tried again; one that has no such file, or a refused one, is not.
     EXPECT_EQ(missing.requests().size(), 1u);
     EXPECT_EQ(forged.requests().size(), 1u);
