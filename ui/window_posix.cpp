@@ -209,6 +209,9 @@ bool createLauncherWindow() {
     ImGuiIO& io = ImGui::GetIO();
     io.IniFilename = nullptr;
     io.LogFilename = nullptr;
+    // OpenGL 3 takes textures of any height: the atlas's rows beyond its last
+    // glyph would only round it up to a power of two (almost 1 MiB here).
+    io.Fonts->Flags |= ImFontAtlasFlags_NoPowerOfTwoHeight;
     setupFontsAndTheme();
     io.ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard | ImGuiConfigFlags_NavEnableGamepad;
 
