@@ -37,6 +37,19 @@ declare -A SHA256=(
 
 log() { printf '[setup] %s\n' "$*"; }
 
+# A mirror in the middle of a sync fails an index now and then ("File has
+# unexpected size"): try again, then go on with the lists there are; the
+# install that follows says so if a package is really missing.
+update_package_lists() {
+  local attempt
+  for attempt in 1 2 3; do
+    $SUDO apt-get update -qq && return 0
+    log "apt-get update failed (try $attempt of 3)"
+    [ "$attempt" -lt 3 ] && sleep $((attempt * 10))
+  done
+  log "going on with the package lists already on this machine"
+}
+
 verify() { # file
   local name; name="$(basename "$1")"
   local want="${SHA256[$name]:-}"
@@ -80,7 +93,7 @@ SRC
   fi
   if packages_missing || [ ! -f "$STAMP" ]; then
     log "installing Debian packages"
-    $SUDO apt-get update -qq
+    update_package_lists
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${DEB_PACKAGES[@]}" >/dev/null
   fi
   # The machine's own Node.js usually brings npm; Debian's npm only when it does not.
