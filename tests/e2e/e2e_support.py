@@ -406,10 +406,22 @@ def window_name(window):
 def wait_for_window(title, timeout=30, exact=True):
     """The id of a visible window titled `title` (a regex when exact=False)."""
     pattern = f"^{re.escape(title)}$" if exact else title
-    window = wait_until(lambda: (find_windows(pattern) or [None])[0], timeout, interval=0.2,
-                        message=f"a window titled {title!r}")
+    try:
+        window = wait_until(lambda: (find_windows(pattern) or [None])[0], timeout, interval=0.2,
+                            message=f"a window titled {title!r}")
+    except TimeoutError as error:
+        # Which windows there were instead says whether the window never came or came unseen.
+        tree = _run("xwininfo", "-root", "-tree", check=False).stdout
+        named = [f"{line.strip()} ({_map_state(line.split()[0])})" for line in tree.splitlines()
+                 if re.match(r'\s*0x[0-9a-f]+ "', line)]
+        raise TimeoutError(f"{error}; named windows: {named}") from None
     _titles[window] = window_name(window)
     return window
+
+
+def _map_state(window):
+    match = re.search(r"Map State: (\w+)", _run("xwininfo", "-id", window, check=False).stdout)
+    return match.group(1) if match else "gone"
 
 
 def window_geometry(window):
