@@ -83,6 +83,9 @@ void GrowingFileDigest::run() {
             progress_.notify_all();
         }
         if (failed_ || hashed_ >= final_) {
+            // Let the file go while idle: Windows neither renames nor removes
+            // a file that is held open, and the finished file is renamed.
+            file.reset();
             wake_.wait(lock);
             continue;
         }

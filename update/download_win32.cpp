@@ -2,7 +2,8 @@
 // shared `downloader` in a callback of its own that bounds the transfer's time
 // (a trickle is ended from the progress report, a silent store by a watchdog
 // that aborts the binding), asks for the rest of a cut-off file and learns the
-// answer's status.
+// answer's status. A fetch pulls the answer as a stream and writes the partial
+// file itself; the plain download lets the moniker write its file.
 #include <windows.h>
 #include <urlmon.h>
 #include <wininet.h>
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "base/diagnostics.h"
 #include "base/file_platform.h"
@@ -71,6 +73,8 @@ constexpr auto kWatchdogTick = std::chrono::milliseconds(250);
 struct UrlFunctions {
     decltype(&URLDownloadToFileW) downloadWide = systemFunction<decltype(downloadWide)>(L"urlmon.dll", "URLDownloadToFileW");
     decltype(&URLDownloadToFileA) downloadNarrow = systemFunction<decltype(downloadNarrow)>(L"urlmon.dll", "URLDownloadToFileA");
+    decltype(&CreateURLMoniker) moniker = systemFunction<decltype(moniker)>(L"urlmon.dll", "CreateURLMoniker");
+    decltype(&CreateAsyncBindCtx) bindContext = systemFunction<decltype(bindContext)>(L"urlmon.dll", "CreateAsyncBindCtx");
     decltype(&DeleteUrlCacheEntryW) forgetWide = systemFunction<decltype(forgetWide)>(L"wininet.dll", "DeleteUrlCacheEntryW");
     decltype(&DeleteUrlCacheEntryA) forgetNarrow = systemFunction<decltype(forgetNarrow)>(L"wininet.dll", "DeleteUrlCacheEntryA");
 };
@@ -193,6 +197,7 @@ public:
     }
 
     DWORD status() const { return status_; }
+    std::uint64_t kept() const { return kept_; }
     const std::string& validatorSeen() const { return validatorSeen_; }
     bool continuesKeptBytes() const { return status_ == 206 && rangeStart_ == std::to_string(kept_); }
     // Wine's moniker reports a transfer that the store cut off (fewer bytes
@@ -247,28 +252,132 @@ private:
     std::uint64_t announced_ = 0;
 };
 
-std::uint64_t fileSize(const std::wstring& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
-    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+// The callback of one transfer into the partial file. The binding runs
+// asynchronously and hands its answer over as a stream that this side pulls,
+// so each piece lands at its place in the file as it arrives (and is declared
+// final to the digest), and no cache copy of the file is written.
+class StreamedTransfer : public BoundedTransfer {
+public:
+    StreamedTransfer(Downloader& progress, std::uint64_t kept, const std::string& validator, HANDLE file,
+                     GrowingFileDigest* digest)
+        : BoundedTransfer(progress, kept, validator), file_(file), digest_(digest), buffer_(kPiece) {}
+
+    STDMETHODIMP GetBindInfo(DWORD* flags, BINDINFO* info) override {
+        if (!flags || !info) return E_POINTER;
+        *flags = BINDF_ASYNCHRONOUS | BINDF_ASYNCSTORAGE | BINDF_PULLDATA | BINDF_NOWRITECACHE |
+                 BINDF_GETNEWESTVERSION;
+        const ULONG size = info->cbSize;
+        std::memset(info, 0, size);
+        info->cbSize = size;
+        info->dwBindVerb = BINDVERB_GET;
+        return S_OK;
+    }
+    // Takes everything the stream holds now; a failure ends the binding.
+    STDMETHODIMP OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM* medium) override {
+        if (!medium || medium->tymed != TYMED_ISTREAM || !medium->pstm) return S_OK;
+        for (;;) {
+            ULONG got = 0;
+            const HRESULT read = medium->pstm->Read(buffer_.data(), static_cast<ULONG>(buffer_.size()), &got);
+            if (got > 0 && !writeBody(got)) return E_ABORT;
+            if (read != S_OK || got == 0) return S_OK;
+        }
+    }
+    STDMETHODIMP OnStopBinding(HRESULT result, LPCWSTR error) override {
+        result_ = result;
+        BoundedTransfer::OnStopBinding(result, error);
+        stopped_.store(true);
+        return S_OK;
+    }
+
+    bool stopped() const { return stopped_.load(); }
+    HRESULT result() const { return result_; }
+    bool bodyStarted() const { return bodyStarted_; }
+    bool wrongRange() const { return wrongRange_; }
+    bool writeFailed() const { return writeFailed_; }
+    std::uint64_t arrived() const { return end_ - start_; }
+
+private:
+    static constexpr size_t kPiece = 256 * 1024;
+
+    // Decides, at the first byte of the body, where it goes: after the kept
+    // bytes for a partial answer that continues them, over the whole file for
+    // a full one.
+    bool startBody() {
+        bodyStarted_ = true;
+        if (status() == 206) {
+            if (!continuesKeptBytes()) {
+                wrongRange_ = true;
+                return false;
+            }
+            start_ = kept();
+            if (digest_) digest_->finalUpTo(start_);
+        } else {
+            start_ = 0;
+            if (digest_) digest_->startOver();
+        }
+        end_ = start_;
+        LARGE_INTEGER at;
+        at.QuadPart = static_cast<LONGLONG>(start_);
+        writeFailed_ = !SetFilePointerEx(file_, at, nullptr, FILE_BEGIN) || (start_ == 0 && !SetEndOfFile(file_));
+        return !writeFailed_;
+    }
+
+    // An error page's body is dropped, so it never replaces kept bytes.
+    bool writeBody(ULONG size) {
+        if (status() >= 300) return true;
+        if (!bodyStarted_ && !startBody()) return false;
+        DWORD written = 0;
+        if (!WriteFile(file_, buffer_.data(), size, &written, nullptr) || written != size) {
+            writeFailed_ = true;
+            return false;
+        }
+        end_ += size;
+        if (digest_) digest_->finalUpTo(end_);
+        return true;
+    }
+
+    const HANDLE file_;
+    GrowingFileDigest* const digest_;
+    std::vector<char> buffer_;
+    std::uint64_t start_ = 0, end_ = 0;
+    bool bodyStarted_ = false, wrongRange_ = false, writeFailed_ = false;
+    HRESULT result_ = S_OK;
+    std::atomic<bool> stopped_{false};
+};
+
+// Runs the transfer on this thread until its binding has ended: an
+// asynchronous binding reports through messages to the thread that began it.
+HRESULT bindAndWait(const UrlFunctions& system, const std::wstring& url, StreamedTransfer& transfer) {
+    if (!system.moniker || !system.bindContext) return E_NOTIMPL;
+    IMoniker* moniker = nullptr;
+    HRESULT result = system.moniker(nullptr, url.c_str(), &moniker);
+    if (FAILED(result)) return result;
+    IBindCtx* context = nullptr;
+    result = system.bindContext(0, &transfer, nullptr, &context);
+    if (SUCCEEDED(result)) {
+        IStream* stream = nullptr;
+        result = moniker->BindToStorage(context, nullptr, IID_IStream, reinterpret_cast<void**>(&stream));
+        if (stream) stream->Release();
+        if (SUCCEEDED(result)) {
+            MSG message;
+            while (!transfer.stopped()) {
+                MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+                while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                    TranslateMessage(&message);
+                    DispatchMessageW(&message);
+                }
+            }
+            result = transfer.result();
+        }
+        context->Release();
+    }
+    moniker->Release();
+    return result;
 }
 
-// Adds the bytes of `piece` to the end of `partial`; false on a write error.
-bool appendFile(const std::wstring& piece, const std::wstring& partial) {
-    std::FILE* from = fs::openFile(piece, "rb");
-    std::FILE* to = fs::openFile(partial, "ab");
-    bool ok = from && to;
-    static char buffer[1 << 16];
-    static std::mutex bufferMutex;
-    std::lock_guard<std::mutex> lock(bufferMutex);
-    while (ok) {
-        const size_t size = std::fread(buffer, 1, sizeof buffer, from);
-        if (size == 0) break;
-        ok = std::fwrite(buffer, 1, size, to) == size;
-    }
-    if (from) std::fclose(from);
-    if (to && std::fclose(to) != 0) ok = false;
-    return ok;
+std::uint64_t fileSize(HANDLE file) {
+    LARGE_INTEGER size;
+    return GetFileSizeEx(file, &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
 }
 
 void reportFailure(const std::string& url, long code) {
@@ -279,69 +388,65 @@ void reportFailure(const std::string& url, long code) {
 
 namespace download_platform {
 
-// The moniker writes its answer out of sight, and a piece then replaces the
-// partial file whole: there is nothing final to hash while it downloads.
-const bool kWritesFileItself = false;
+const bool kWritesFileItself = true;
 
 Attempt transferPart(Downloader& progress, const std::string& url, const std::wstring& partial,
-                     std::string& validator, GrowingFileDigest*) {
+                     std::string& validator, GrowingFileDigest* digest) {
     const UrlFunctions& system = urlFunctions();
     const std::wstring wideUrl = utf8ToWide(url);
     // A file that changed on the server must be fetched anew, not from the cache.
     if (system.forgetWide) system.forgetWide(wideUrl.c_str());
-    // The moniker writes a whole answer to its file, so the answer lands in a
-    // piece of its own that then continues or replaces the partial file.
-    const std::wstring piece = partial + L".piece";
-    fs::removeFile(piece);
-    const std::uint64_t kept = validator.empty() ? 0 : fileSize(partial);
-
-    BoundedTransfer transfer(progress, kept, validator);
-    HRESULT result =
-        system.downloadWide ? system.downloadWide(nullptr, wideUrl.c_str(), piece.c_str(), 0, &transfer) : E_NOTIMPL;
-    transfer.stopWatchdog();
-    const DWORD status = transfer.status();
-    // What did arrive of a cut-off answer is kept below like any broken transfer's.
-    if (SUCCEEDED(result) && transfer.cutShort(fileSize(piece))) result = INET_E_DOWNLOAD_FAILURE;
-
-    if (status >= 400) {
-        // The moniker keeps error pages as if they were the file: drop it.
-        fs::removeFile(piece);
-        reportFailure(url, -static_cast<long>(status));
-        if (status == 416) validator.clear();
-        if (status == 416 || status >= 500 || status == 408 || status == 429) return Attempt::CutOff;
-        return Attempt::Missing;
+    // Kept bytes count only with a validator to ask for the rest with.
+    if (digest && validator.empty()) digest->startOver();
+    // Shared for reading: the digest reads back what is final while it grows.
+    const HANDLE file = CreateFileW(partial.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    validator.empty() ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        reportFailure(url, -static_cast<long>(STG_E_WRITEFAULT));
+        return Attempt::LocalFailure;
     }
-    if (status == 206 && !transfer.continuesKeptBytes()) {
-        fs::removeFile(piece);
+    const std::uint64_t kept = validator.empty() ? 0 : fileSize(file);
+
+    StreamedTransfer transfer(progress, kept, validator, file, digest);
+    HRESULT result = bindAndWait(system, wideUrl, transfer);
+    transfer.stopWatchdog();
+    if (!CloseHandle(file) && SUCCEEDED(result)) result = STG_E_WRITEFAULT;
+    const DWORD status = transfer.status();
+
+    // A full answer replaced the kept bytes only once its body began.
+    if (status == 200 && transfer.bodyStarted()) validator = transfer.validatorSeen();
+    if (transfer.wrongRange() || (status == 206 && !transfer.continuesKeptBytes())) {
         validator.clear();
         reportFailure(url, -static_cast<long>(E_UNEXPECTED));
         return Attempt::CutOff;
     }
-    // What arrived (all of it, or what came before the transfer was cut off)
-    // continues the kept bytes or replaces them.
-    if (GetFileAttributesW(piece.c_str()) != INVALID_FILE_ATTRIBUTES) {
-        if (status == 206) {
-            const bool appended = appendFile(piece, partial);
-            fs::removeFile(piece);
-            if (!appended) {
-                reportFailure(url, -static_cast<long>(STG_E_WRITEFAULT));
-                return Attempt::LocalFailure;
-            }
-        } else {
-            if (fs::replaceFile(piece, partial) != 0) {
-                fs::removeFile(piece);
-                reportFailure(url, -static_cast<long>(STG_E_WRITEFAULT));
-                return Attempt::LocalFailure;
-            }
-            validator = transfer.validatorSeen();
-        }
-    } else if (SUCCEEDED(result)) {
+    if (transfer.writeFailed()) {
         reportFailure(url, -static_cast<long>(STG_E_WRITEFAULT));
         return Attempt::LocalFailure;
     }
+    if (status >= 400) {
+        reportFailure(url, -static_cast<long>(status));
+        // 416: the kept bytes do not fit the file any more; 5xx: the store's own trouble.
+        if (status == 416) validator.clear();
+        if (status == 416 || status >= 500 || status == 408 || status == 429) return Attempt::CutOff;
+        return Attempt::Missing;
+    }
+    // What did arrive of a cut-off answer stays in the partial file.
+    if (SUCCEEDED(result) && transfer.cutShort(transfer.arrived())) result = INET_E_DOWNLOAD_FAILURE;
     if (FAILED(result)) {
         reportFailure(url, static_cast<long>(result));
         return result == INET_E_UNKNOWN_PROTOCOL || result == INET_E_INVALID_URL ? Attempt::Missing : Attempt::CutOff;
+    }
+    // An empty body never started: the file must still be emptied.
+    if (!transfer.bodyStarted() && status != 206) {
+        if (digest) digest->startOver();
+        const HANDLE emptied = CreateFileW(partial.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                           TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (emptied == INVALID_HANDLE_VALUE) {
+            reportFailure(url, -static_cast<long>(STG_E_WRITEFAULT));
+            return Attempt::LocalFailure;
+        }
+        CloseHandle(emptied);
     }
     return Attempt::Complete;
 }

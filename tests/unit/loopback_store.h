@@ -1,5 +1,6 @@
 // A static HTTP store on 127.0.0.1 for the loopback tests of both builds: files
-// put by their path below a prefix (e.g. "patches/"), 404 for anything else.
+// put by their path below a prefix (e.g. "patches/"), 404 for anything else,
+// a range of a file (unconditionally) as a partial answer.
 // Each file put is signed by the real minisign with the test key, as an
 // operator's store is. It logs the paths asked for and how many answers were
 // at work at once.
@@ -39,7 +40,9 @@ public:
             if (found == files_.end()) {
                 response.status = 404;
             } else {
-                response.status = found->second.status;
+                // A range of a file is a partial answer, as a static web server gives it.
+                const bool ranged = found->second.status == 200 && request.ranges.size() == 1;
+                response.status = ranged ? 206 : found->second.status;
                 response.set_content(found->second.bytes, "application/octet-stream");
             }
         });
