@@ -24,8 +24,9 @@ enum class Attempt {
 Attempt transferPart(Downloader& progress, const std::string& url, const std::wstring& partial,
                      std::string& validator, GrowingFileDigest* digest = nullptr);
 
-// False where the system's download service writes the file out of sight
-// (Windows): the digest is then taken from the finished file.
+// True where the transfer writes the partial file itself and tells the digest
+// which bytes are final (both builds); otherwise the digest would have to
+// be taken from the finished file.
 extern const bool kWritesFileItself;
 
 }  // namespace starfell::download_platform

@@ -1,9 +1,9 @@
 // Windows: downloads through the URL moniker service. Every transfer wraps the
 // shared `downloader` in a callback of its own that bounds the transfer's time
-// (a trickle is ended from the progress report, a silent store by a watchdog
-// that aborts the binding), asks for the rest of a cut-off file and learns the
-// answer's status. A fetch pulls the answer as a stream and writes the partial
-// file itself; the plain download lets the moniker write its file.
+// (a watchdog aborts the binding of a silent or trickling store), asks for the
+// rest of a cut-off file and learns the answer's status. A fetch pulls the
+// answer as a stream and writes the partial file itself; the plain download
+// lets the moniker write its file.
 #include <windows.h>
 #include <urlmon.h>
 #include <wininet.h>
