@@ -345,10 +345,20 @@ private:
     std::atomic<bool> stopped_{false};
 };
 
+// An asynchronous binding needs a single-threaded apartment on the thread
+// that starts it; a thread that already has one keeps it.
+struct Apartment {
+    const HRESULT entered = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ~Apartment() {
+        if (SUCCEEDED(entered)) CoUninitialize();
+    }
+};
+
 // Runs the transfer on this thread until its binding has ended: an
 // asynchronous binding reports through messages to the thread that began it.
 HRESULT bindAndWait(const UrlFunctions& system, const std::wstring& url, StreamedTransfer& transfer) {
     if (!system.moniker || !system.bindContext) return E_NOTIMPL;
+    const Apartment apartment;
     IMoniker* moniker = nullptr;
     HRESULT result = system.moniker(nullptr, url.c_str(), &moniker);
     if (FAILED(result)) return result;
