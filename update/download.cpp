@@ -77,10 +77,10 @@ bool fetchFile(Downloader& downloader, const std::vector<std::string>& baseUrls,
         validator.clear();
     };
 
-    // A check afterwards (the signature's) needs the file's digest: where the
-    // transfer writes the file itself, it is taken on the way in.
+    // A check afterwards (the signature's) needs the file's digest: it is
+    // taken on the way in, so the check need not read the file again.
     std::unique_ptr<GrowingFileDigest> digest;
-    if (accept && download_platform::kWritesFileItself) digest = std::make_unique<GrowingFileDigest>(partial);
+    if (accept) digest = std::make_unique<GrowingFileDigest>(partial);
 
     for (const std::string& base : baseUrls) {
         const std::string url = base + relativePath;

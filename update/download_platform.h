@@ -19,14 +19,9 @@ enum class Attempt {
 // is asked for, on the condition that the file is still the same; a store
 // that sends the whole file instead restarts the partial file from zero.
 // `validator` is updated to what the store said of the file; a failure
-// writes the "Download failed for: " line. Where the platform writes the file
-// itself (kWritesFileItself), it tells `digest`, when given, which bytes are final.
+// writes the "Download failed for: " line. The transfer writes the partial
+// file itself and tells `digest`, when given, which of its bytes are final.
 Attempt transferPart(Downloader& progress, const std::string& url, const std::wstring& partial,
                      std::string& validator, GrowingFileDigest* digest = nullptr);
-
-// True where the transfer writes the partial file itself and tells the digest
-// which bytes are final (both builds); otherwise the digest would have to
-// be taken from the finished file.
-extern const bool kWritesFileItself;
 
 }  // namespace starfell::download_platform

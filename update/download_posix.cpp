@@ -191,8 +191,6 @@ void reportFailure(const std::string& url, long code) {
 
 namespace download_platform {
 
-const bool kWritesFileItself = true;
-
 Attempt transferPart(Downloader& progress, const std::string& url, const std::wstring& partialPath,
                      std::string& validator, GrowingFileDigest* digest) {
     const std::string partial = wideToUtf8(partialPath);

@@ -398,8 +398,6 @@ void reportFailure(const std::string& url, long code) {
 
 namespace download_platform {
 
-const bool kWritesFileItself = true;
-
 Attempt transferPart(Downloader& progress, const std::string& url, const std::wstring& partial,
                      std::string& validator, GrowingFileDigest* digest) {
     const UrlFunctions& system = urlFunctions();
