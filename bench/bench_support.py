@@ -12,6 +12,8 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 BUILD = ROOT / "build" / "linux-release"
+WINDOWS_BUILD = ROOT / "build" / "windows-release"
+WINE_RUN = ROOT / "scripts" / "wine-run"
 WORK = ROOT / "build" / "bench"
 
 
@@ -22,6 +24,20 @@ def build_driver():
     subprocess.run(["cmake", "--build", str(BUILD), "-j2", "--target", "update_bench"], cwd=ROOT, check=True,
                    stdout=subprocess.DEVNULL)
     return BUILD / "bin" / "update_bench"
+
+
+def build_windows_driver():
+    """Builds bench/update_bench.exe with the windows-release preset, to run under Wine; returns its path."""
+    if not (WINDOWS_BUILD / "build.ninja").exists():
+        subprocess.run(["cmake", "--preset", "windows-release"], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", str(WINDOWS_BUILD), "-j2", "--target", "update_bench"], check=True,
+                   stdout=subprocess.DEVNULL)
+    return WINDOWS_BUILD / "bin" / "update_bench.exe"
+
+
+def windows_path(path):
+    """The path as the Windows build under Wine sees it."""
+    return "Z:" + str(path).replace("/", "\\")
 
 
 def timed(command, **kwargs):

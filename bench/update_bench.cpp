@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
         if (!readPublicKey(argv[2], key)) return 2;
         const std::string file = argv[3];
         const SignatureVerdict verdict = checkSignatureWithKey(key, utf8ToWide(file), readText(file + ".minisig"),
-                                                               file.substr(file.find_last_of('/') + 1));
+                                                               file.substr(file.find_last_of("/\\") + 1));
         std::printf("%s\n", describe(verdict));
         return verdict == SignatureVerdict::Good ? 0 : 1;
     }
