@@ -209,46 +209,60 @@ void drawMask(RendererData* bd) {
     device->SetRenderState(D3DRS_STENCILPASS, D3DSTENCILOP_KEEP);
 }
 
-bool createFontsTexture() {
-    ImGuiIO& io = ImGui::GetIO();
-    RendererData* bd = backendData();
-    unsigned char* pixels = nullptr;
-    int width = 0, height = 0, bytesPerPixel = 0;
-    io.Fonts->GetTexDataAsRGBA32(&pixels, &width, &height, &bytesPerPixel);
+// Luminance and alpha, two bytes a texel, where the device takes it: an atlas
+// without coloured glyphs is white with alpha, so it draws the same as in
+// A8R8G8B8 at half the memory (the texture and the managed pool's copy).
+bool takesLuminanceAlphaTextures(IDirect3DDevice8* device) {
+    D3DDEVICE_CREATION_PARAMETERS creation{};
+    IDirect3D8* direct3d = nullptr;
+    D3DDISPLAYMODE mode{};
+    const bool takes = device->GetCreationParameters(&creation) == D3D_OK && device->GetDirect3D(&direct3d) == D3D_OK &&
+                       direct3d && direct3d->GetAdapterDisplayMode(creation.AdapterOrdinal, &mode) == D3D_OK &&
+                       direct3d->CheckDeviceFormat(creation.AdapterOrdinal, creation.DeviceType, mode.Format, 0,
+                                                   D3DRTYPE_TEXTURE, D3DFMT_A8L8) == D3D_OK;
+    releaseAndClear(direct3d);
+    return takes;
+}
 
-    // Coloured glyphs need red and blue swapped for A8R8G8B8
-    ImU32* converted = nullptr;
-    if (io.Fonts->TexPixelsUseColors) {
-        converted = static_cast<ImU32*>(IM_ALLOC(static_cast<size_t>(width) * height * 4));
-        const ImU32* src = reinterpret_cast<const ImU32*>(pixels);
-        for (size_t i = 0, n = static_cast<size_t>(width) * height; i < n; ++i) converted[i] = toArgb(src[i]);
-        pixels = reinterpret_cast<unsigned char*>(converted);
+// One row of the built atlas in the texture's format.
+void writeFontRow(const ImFontAtlas& atlas, int y, D3DFORMAT format, unsigned char* row) {
+    const size_t first = static_cast<size_t>(atlas.TexWidth) * y;
+    for (int x = 0; x < atlas.TexWidth; ++x) {
+        if (format == D3DFMT_A8L8)
+            reinterpret_cast<WORD*>(row)[x] = static_cast<WORD>(atlas.TexPixelsAlpha8[first + x] << 8 | 0xFF);
+        else if (atlas.TexPixelsRGBA32)
+            reinterpret_cast<D3DCOLOR*>(row)[x] = toArgb(atlas.TexPixelsRGBA32[first + x]);
+        else
+            reinterpret_cast<D3DCOLOR*>(row)[x] = static_cast<D3DCOLOR>(atlas.TexPixelsAlpha8[first + x]) << 24 | 0xFFFFFF;
     }
+}
 
-    bool done = false;
-    IDirect3DTexture8* texture = nullptr;
+bool createFontsTexture() {
+    ImFontAtlas& atlas = *ImGui::GetIO().Fonts;
+    RendererData* bd = backendData();
+    if (!atlas.TexPixelsAlpha8 && !atlas.TexPixelsRGBA32 && !atlas.Build()) return false;
+    const D3DFORMAT format = atlas.TexPixelsAlpha8 && !atlas.TexPixelsUseColors && takesLuminanceAlphaTextures(bd->device)
+                                 ? D3DFMT_A8L8
+                                 : D3DFMT_A8R8G8B8;
+
     // Written once and kept across device resets: a managed texture, not a
     // dynamic one (Wine's Direct3D serves dynamic resources from 64 MiB chunks
     // of driver memory).
-    if (bd->device->CreateTexture(width, height, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture) ==
-            D3D_OK &&
-        texture) {
-        D3DLOCKED_RECT locked;
-        if (texture->LockRect(0, &locked, nullptr, 0) == D3D_OK) {
-            for (int y = 0; y < height; ++y)
-                std::memcpy(static_cast<unsigned char*>(locked.pBits) + static_cast<size_t>(locked.Pitch) * y,
-                            pixels + static_cast<size_t>(width) * bytesPerPixel * y,
-                            static_cast<size_t>(width) * bytesPerPixel);
-            texture->UnlockRect(0);
-            bd->fontTexture = texture;
-            io.Fonts->SetTexID(static_cast<ImTextureID>(texture));
-            done = true;
-        } else {
-            texture->Release();
-        }
+    IDirect3DTexture8* texture = nullptr;
+    if (bd->device->CreateTexture(atlas.TexWidth, atlas.TexHeight, 1, 0, format, D3DPOOL_MANAGED, &texture) != D3D_OK ||
+        !texture)
+        return false;
+    D3DLOCKED_RECT locked;
+    if (texture->LockRect(0, &locked, nullptr, 0) != D3D_OK) {
+        texture->Release();
+        return false;
     }
-    if (converted) IM_FREE(converted);
-    return done;
+    for (int y = 0; y < atlas.TexHeight; ++y)
+        writeFontRow(atlas, y, format, static_cast<unsigned char*>(locked.pBits) + static_cast<size_t>(locked.Pitch) * y);
+    texture->UnlockRect(0);
+    bd->fontTexture = texture;
+    atlas.SetTexID(static_cast<ImTextureID>(texture));
+    return true;
 }
 
 // Once per device reset. Without a stencil format the launcher still draws,
