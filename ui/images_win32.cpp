@@ -11,21 +11,6 @@
 namespace starfell {
 namespace {
 
-// What the device takes: with only D3DPTEXTURECAPS_POW2 every side must be a
-// power of two; with NONPOW2CONDITIONAL as well, any size draws as long as the
-// texture is addressed clamped (the renderer clamps every texture).
-TextureLimits deviceTextureLimits(IDirect3DDevice8* device) {
-    TextureLimits limits;
-    D3DCAPS8 caps{};
-    if (device->GetDeviceCaps(&caps) != D3D_OK) return limits;
-    limits.powersOfTwoOnly =
-        (caps.TextureCaps & D3DPTEXTURECAPS_POW2) && !(caps.TextureCaps & D3DPTEXTURECAPS_NONPOW2CONDITIONAL);
-    limits.squareOnly = (caps.TextureCaps & D3DPTEXTURECAPS_SQUAREONLY) != 0;
-    limits.maxWidth = static_cast<int>(caps.MaxTextureWidth);
-    limits.maxHeight = static_cast<int>(caps.MaxTextureHeight);
-    return limits;
-}
-
 IDirect3DTexture8* createTexture(IDirect3DDevice8* device, const DecodedImage& decoded) {
     // The picture is drawn with texture coordinates 0..1, so a resized texture
     // still fills the same rectangle.
@@ -54,6 +39,21 @@ IDirect3DTexture8* createTexture(IDirect3DDevice8* device, const DecodedImage& d
 }
 
 }  // namespace
+
+// What the device takes: with only D3DPTEXTURECAPS_POW2 every side must be a
+// power of two; with NONPOW2CONDITIONAL as well, any size draws as long as the
+// texture is addressed clamped (the renderer clamps every texture).
+TextureLimits deviceTextureLimits(IDirect3DDevice8* device) {
+    TextureLimits limits;
+    D3DCAPS8 caps{};
+    if (device->GetDeviceCaps(&caps) != D3D_OK) return limits;
+    limits.powersOfTwoOnly =
+        (caps.TextureCaps & D3DPTEXTURECAPS_POW2) && !(caps.TextureCaps & D3DPTEXTURECAPS_NONPOW2CONDITIONAL);
+    limits.squareOnly = (caps.TextureCaps & D3DPTEXTURECAPS_SQUAREONLY) != 0;
+    limits.maxWidth = static_cast<int>(caps.MaxTextureWidth);
+    limits.maxHeight = static_cast<int>(caps.MaxTextureHeight);
+    return limits;
+}
 
 void loadImageResource(int id, ImTextureID& slot) {
     IDirect3DDevice8* device = launcherDevice();

@@ -303,6 +303,10 @@ bool createLauncherWindow() {
     ImGuiIO& io = ImGui::GetIO();
     io.IniFilename = nullptr;
     io.LogFilename = nullptr;
+    // A device that takes other sizes than powers of two (clamped, as the
+    // renderer draws every texture) gets the atlas at its own height: the rows
+    // beyond its last glyph would only round it up to a power of two.
+    if (!deviceTextureLimits(device).powersOfTwoOnly) io.Fonts->Flags |= ImFontAtlasFlags_NoPowerOfTwoHeight;
     setupFontsAndTheme();
     io.ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard | ImGuiConfigFlags_NavEnableGamepad;
 
