@@ -54,11 +54,6 @@ bool accept(const Check& check, const std::wstring& path, const std::string& url
 
 }  // namespace
 
-bool acceptSignedFile(const std::wstring& path, const std::string& url, const FileDigest* digest) {
-    if (!updateKeyBuiltIn()) return true;
-    return accept(checkSignature, path, url, digest);
-}
-
 bool acceptSignedFileWithKey(const minisign::PublicKey* key, const std::wstring& path, const std::string& url,
                              const FileDigest* digest) {
     if (!key) return true;
@@ -71,7 +66,9 @@ bool acceptSignedFileWithKey(const minisign::PublicKey* key, const std::wstring&
 
 AcceptDownload signedDownloadCheck() {
     if (!updateKeyBuiltIn()) return {};
-    return acceptSignedFile;
+    return [](const std::wstring& path, const std::string& url, const FileDigest* digest) {
+        return accept(checkSignature, path, url, digest);
+    };
 }
 
 }  // namespace starfell

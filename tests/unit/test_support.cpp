@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include <gtest/gtest.h>
+#include <sodium.h>
 
 #include "base/text_utils.h"
 #include "core/launcher_state.h"
@@ -80,6 +81,13 @@ std::string md5Of(const std::string& bytes) {
     ScratchFolder folder;
     writeFile(folder.path() / "bytes", bytes);
     return fileMd5(wideOf(folder.path() / "bytes"));
+}
+
+bool isDigestOf(const FileDigest* digest, const std::string& bytes) {
+    FileDigest expected;
+    crypto_generichash(expected.data(), expected.size(), reinterpret_cast<const unsigned char*>(bytes.data()),
+                       bytes.size(), nullptr, 0);
+    return digest && *digest == expected;
 }
 
 CapturedDiagnostics::CapturedDiagnostics()

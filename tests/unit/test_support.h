@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "update/download_digest.h"
+
 namespace starfell::test {
 
 // A fresh folder under the system's temporary folder, removed afterwards.
@@ -39,6 +41,9 @@ std::vector<std::string> namesIn(const std::filesystem::path& folder);
 // The lowercase hexadecimal MD5 of `bytes`, as a file list gives it (through
 // the launcher's own file MD5, checked against known digests in its own tests).
 std::string md5Of(const std::string& bytes);
+// True when `digest` is the BLAKE2b-512 of `bytes`, as a download's digest
+// taken on the way in must be of the finished file.
+bool isDigestOf(const FileDigest* digest, const std::string& bytes);
 
 // FILE.minisig for `bytes` stored as `name`, made by the real minisign with the
 // password-less test key (`-S`, or `-S -l` for the legacy algorithm); the
