@@ -47,25 +47,21 @@ int main(int argc, char** argv) {
     if ((argc == 5 || argc == 6) && std::strcmp(argv[1], "fetch") == 0) {
         minisign::PublicKey key;
         if (argc == 6 && !readPublicKey(argv[5], key)) return 2;
-        AcceptDownload check;
-        if (argc == 6)
-            check = [&key](const std::wstring& path, const std::string& url, const FileDigest* digest) {
-                return acceptSignedFileWithKey(&key, path, url, digest);
-            };
+        const AcceptDownload check = argc == 6 ? signedDownloadCheckWithKey(&key) : AcceptDownload{};
         return fetchFile(downloader, {argv[2]}, argv[3], utf8ToWide(argv[4]), check) ? 0 : 1;
     }
-    // The check alone, of FILE against FILE.minisig.
-    if (argc == 4 && std::strcmp(argv[1], "check") == 0) {
+    // The check alone, of FILE against FILE.minisig, signed for STORE_PATH.
+    if (argc == 5 && std::strcmp(argv[1], "check") == 0) {
         minisign::PublicKey key;
         if (!readPublicKey(argv[2], key)) return 2;
         const std::string file = argv[3];
         const SignatureVerdict verdict = checkSignatureWithKey(key, utf8ToWide(file), readText(file + ".minisig"),
-                                                               file.substr(file.find_last_of("/\\") + 1));
+                                                               argv[4]);
         std::printf("%s\n", describe(verdict));
         return verdict == SignatureVerdict::Good ? 0 : 1;
     }
     std::fprintf(stderr,
                  "usage: update_bench extract ARCHIVE FOLDER | download URL FILE | fetch BASE PATH FILE [PUBLIC_KEY]"
-                 " | check PUBLIC_KEY FILE\n");
+                 " | check PUBLIC_KEY FILE STORE_PATH\n");
     return 2;
 }

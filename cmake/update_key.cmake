@@ -66,6 +66,7 @@ function(starfell_key_id line out_id)
 endfunction()
 
 string(STRIP "${STARFELL_UPDATE_PUBLIC_KEY}" STARFELL_UPDATE_PUBLIC_KEY_LINE)
+set(STARFELL_ENVIRONMENT_OVERRIDES 0)
 file(STRINGS "${CMAKE_SOURCE_DIR}/tests/keys/test.pub" test_key_lines REGEX "^RW")
 if(STARFELL_UPDATE_PUBLIC_KEY_LINE STREQUAL "")
   message(WARNING "STARFELL_UPDATE_PUBLIC_KEY is empty: this launcher will install patches, repairs and new "
@@ -78,6 +79,8 @@ else()
       "'${STARFELL_UPDATE_PUBLIC_KEY_LINE}' (expected the 56-character line that starts with RW).")
   endif()
   if(STARFELL_UPDATE_PUBLIC_KEY_LINE STREQUAL test_key_lines)
+    # Builds for tests and the demo: they also take addresses from the environment.
+    set(STARFELL_ENVIRONMENT_OVERRIDES 1)
     message(WARNING "This launcher trusts the TEST update key ${update_key_id} (tests/keys/test.pub), whose "
       "secret half is published with the sources: anyone can sign updates for it. For tests and the demo only; "
       "never give this build to players.")

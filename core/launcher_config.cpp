@@ -1,5 +1,5 @@
-// Built-in configuration with environment overrides (so tests can run side by
-// side on their own loopback addresses).
+// Built-in configuration, with environment overrides in builds for tests (so
+// they can run side by side on their own loopback addresses).
 #include "core/launcher_config.h"
 
 #include <algorithm>
@@ -96,8 +96,11 @@ LauncherConfig makeLauncherConfig(const std::function<const char*(const char*)>&
 
 const LauncherConfig& launcherConfig() {
     // Never destroyed: exit() on one thread must not pull it from under another.
-    static const LauncherConfig& config =
-        *new LauncherConfig(makeLauncherConfig([](const char* name) { return std::getenv(name); }));
+    // An operator's build runs elevated: its addresses are the built-in ones
+    // only, or a program without elevation could steer it through the
+    // user's environment. Builds for tests and the demo take overrides.
+    static const LauncherConfig& config = *new LauncherConfig(makeLauncherConfig(
+        [](const char* name) { return STARFELL_ENVIRONMENT_OVERRIDES ? std::getenv(name) : nullptr; }));
     return config;
 }
 

@@ -54,9 +54,11 @@ bool repairFile(const std::vector<std::string>& repairBaseUrls, const std::strin
         const std::wstring folder = folderOfPath(utf8ToWide(temporary));
         if (folder.size() > 1) fs::makeDirectory(folder.substr(0, folder.size() - 1));
     }
-    if (guarded) guardedFetch(downloader, repairBaseUrls, urlPath, utf8ToWide(temporary), signedDownloadCheck());
-    else fetchFile(downloader, repairBaseUrls, urlPath, utf8ToWide(temporary), signedDownloadCheck());
-    if (!accepted(utf8ToWide(temporary), expectedDigests)) {
+    // Only a copy fetched and accepted in this run is moved into place.
+    const bool fetched =
+        guarded ? guardedFetch(downloader, repairBaseUrls, urlPath, utf8ToWide(temporary), signedDownloadCheck())
+                : fetchFile(downloader, repairBaseUrls, urlPath, utf8ToWide(temporary), signedDownloadCheck());
+    if (!fetched || !accepted(utf8ToWide(temporary), expectedDigests)) {
         fs::removeFile(utf8ToWide(temporary));
         return false;
     }
@@ -81,6 +83,16 @@ bool reachesThroughLink(const std::string& folder, const std::string& relativePa
 }
 
 }  // namespace
+
+std::optional<std::string> repairStorePath(const std::string& relativePath, const std::string& downloadName) {
+    std::vector<std::string> pathParts, nameParts;
+    if (!splitEntryName(relativePath, false, pathParts) || !splitEntryName(downloadName, false, nameParts) ||
+        pathParts != nameParts)
+        return std::nullopt;
+    std::string storePath = "patches/Launcher";
+    for (const std::string& part : nameParts) storePath += "/" + part;
+    return storePath;
+}
 
 bool isUnsafeRelativePath(const std::string& relativePath) {
     std::vector<std::string> components;
@@ -130,11 +142,20 @@ void verifyGameFiles(const std::string& packet, const std::string& folder,
             failedNames.push_back(relativePath);
             continue;
         }
+        // The repair copy of a file lies at the file's own path below the
+        // repair store, and its signature names that path: a list cannot
+        // place a file signed for one path at another.
+        const std::optional<std::string> urlPath = repairStorePath(relativePath, downloadName);
+        if (!urlPath) {
+            writeDiagnostic("Refused repair from another place: " + relativePath + " from " + downloadName);
+            ++failed;
+            failedNames.push_back(relativePath);
+            continue;
+        }
         // Server paths may use either separator; use the platform's own.
         std::string nativePath = relativePath;
         std::replace(nativePath.begin(), nativePath.end(), '\\', fs::kSeparator);
         const std::string localPath = folder + nativePath;
-        const std::string urlPath = "patches/Launcher/" + downloadName;
 
         if (accepted(utf8ToWide(localPath), expectedDigests)) {
             ++ok;
@@ -147,7 +168,7 @@ void verifyGameFiles(const std::string& packet, const std::string& folder,
             continue;
         }
         launcherState.setStatusText("Downloading " + relativePath + " file.");
-        if (repairFile(repairBaseUrls, urlPath, localPath, expectedDigests, guard)) {
+        if (repairFile(repairBaseUrls, *urlPath, localPath, expectedDigests, guard)) {
             ++ok;
         } else {
             ++failed;

@@ -1,5 +1,6 @@
 // Verification and repair of the game files the server lists.
 #pragma once
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,12 @@ void verifyGameFiles(const std::string& packet, const std::string& folder,
 // have (update/archive_paths.h): it could reach outside the game folder or a
 // file there by another spelling (device names, streams, short names ...).
 bool isUnsafeRelativePath(const std::string& relativePath);
+
+// Where the repair copy of `relativePath` lies below a repair base
+// ("patches/Launcher/data/x.dat"): only when `downloadName` names the same
+// file (the same safe components, either separator), since the copy's
+// signature names that store path. Empty otherwise.
+std::optional<std::string> repairStorePath(const std::string& relativePath, const std::string& downloadName);
 
 // The status line of a run that left files wrong. `failed` may exceed the
 // number of names when entries could not be read at all.

@@ -1,12 +1,11 @@
-// Linux: the game client started with posix_spawn from the launcher's folder
-// or PATH, a Windows client through wine; the current directory is inherited.
+// Linux: the game client started with posix_spawn by its path in the game
+// folder, a Windows client through wine; the current directory is inherited.
 #include "screen/game_launch_posix.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "base/diagnostics.h"
@@ -34,19 +33,8 @@ bool startsWithMz(const std::string& path) {
 
 }  // namespace
 
-std::optional<std::string> findGameClient(const std::string& launcherFolder, const std::string& pathVariable) {
-    if (!launcherFolder.empty() && isRegularFile(launcherFolder + ClientFileName))
-        return launcherFolder + ClientFileName;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = pathVariable.find(':', start);
-        std::string folder = pathVariable.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (folder.empty()) folder = ".";
-        const std::string candidate = folder + (folder.back() == '/' ? "" : "/") + ClientFileName;
-        if (isRegularFile(candidate)) return candidate;
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
+std::optional<std::string> findGameClient(const std::string& gameFolder) {
+    if (!gameFolder.empty() && isRegularFile(gameFolder + ClientFileName)) return gameFolder + ClientFileName;
     return std::nullopt;
 }
 
@@ -66,8 +54,7 @@ SpawnRequest planClientSpawn(const std::string& clientPath) {
 }
 
 bool startGameClient() {
-    const char* pathVariable = std::getenv("PATH");
-    const std::optional<std::string> client = findGameClient(launcherFolderNarrow(), pathVariable ? pathVariable : "");
+    const std::optional<std::string> client = findGameClient(launcherFolderNarrow());
     if (!client) {
         writeDiagnostic("Game client not found: Conquer.exe");
         return false;

@@ -8,10 +8,10 @@
 
 namespace starfell {
 
-// Where Conquer.exe is: `launcherFolder` (ending with "/") first, then every
-// folder of `pathVariable` in order (an empty entry is the current folder).
-// Empty when no regular file of that name is found.
-std::optional<std::string> findGameClient(const std::string& launcherFolder, const std::string& pathVariable);
+// Where Conquer.exe is: in `gameFolder` (ending with "/"), by that absolute
+// path, and nowhere else: a client found through PATH or the current folder
+// could be anybody's program. Empty when no regular file of that name is there.
+std::optional<std::string> findGameClient(const std::string& gameFolder);
 
 // How to start the client file at `clientPath`: a file that starts with "MZ"
 // runs as `wine <clientPath> quietfern`; anything else runs itself with the

@@ -9,6 +9,8 @@
 namespace starfell::archive_files {
 
 std::FILE* openForReading(const std::string& path);
+// The same for a plain file only: never through a link, never a folder.
+std::FILE* openPlainFileForReading(const std::string& path);
 // Reads `size` bytes at `offset` (64-bit on every platform); the count read.
 std::size_t readAt(std::FILE* file, std::uint64_t offset, void* buffer, std::size_t size);
 // The file's length, or 0 when it cannot be found.
@@ -28,7 +30,8 @@ public:
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    bool create(const std::string& path);
+    // `executable`: with the execute bits where the platform has them.
+    bool create(const std::string& path, bool executable = false);
     bool write(const void* data, std::size_t size);
     // False when the last buffered bytes could not be written.
     bool close();

@@ -17,6 +17,15 @@ std::FILE* openForReading(const std::string& path) {
     return file;
 }
 
+std::FILE* openPlainFileForReading(const std::string& path) {
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor < 0) return nullptr;
+    struct stat info {};
+    std::FILE* file = fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) ? fdopen(descriptor, "rb") : nullptr;
+    if (!file) ::close(descriptor);
+    return file;
+}
+
 std::size_t readAt(std::FILE* file, std::uint64_t offset, void* buffer, std::size_t size) {
     if (fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0) return 0;
     return std::fread(buffer, 1, size, file);
@@ -36,9 +45,10 @@ bool isLink(const std::string& path) {
     return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
 }
 
-bool OutputFile::create(const std::string& path) {
+bool OutputFile::create(const std::string& path, bool executable) {
     close();
-    const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const int descriptor =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, executable ? 0777 : 0666);
     handle_ = descriptor;
     return descriptor >= 0;
 }

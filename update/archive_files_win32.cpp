@@ -1,6 +1,9 @@
 // Windows: archive extraction's file calls through the wide entry points.
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdio>
 
 #include "base/file_platform.h"
@@ -12,6 +15,23 @@ namespace starfell::archive_files {
 std::FILE* openForReading(const std::string& path) {
     std::FILE* file = _wfopen(utf8ToWide(path).c_str(), L"rb");
     if (file) std::setvbuf(file, nullptr, _IOFBF, 64 * 1024);
+    return file;
+}
+
+std::FILE* openPlainFileForReading(const std::string& path) {
+    const HANDLE handle = CreateFileW(utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool plain = GetFileInformationByHandle(handle, &info) &&
+                       !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
+    const int descriptor = plain ? _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY) : -1;
+    if (descriptor < 0) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    std::FILE* file = _fdopen(descriptor, "rb");
+    if (!file) _close(descriptor);
     return file;
 }
 
@@ -34,7 +54,7 @@ bool isLink(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-bool OutputFile::create(const std::string& path) {
+bool OutputFile::create(const std::string& path, bool) {
     close();
     // CREATE_NEW fails on anything already there, a link included.
     HANDLE file = CreateFileW(utf8ToWide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,

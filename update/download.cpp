@@ -10,6 +10,7 @@
 #include "base/file_platform.h"
 #include "base/file_utils.h"
 #include "base/text_utils.h"
+#include "build_config.h"
 #include "update/archive_files.h"
 #include "update/download_platform.h"
 
@@ -24,6 +25,16 @@ std::int32_t progressPercent(std::uint64_t received, std::uint64_t total, std::i
     return static_cast<std::int32_t>(figure);
 }
 
+std::uint64_t maximumDownloadBytes() { return std::uint64_t{STARFELL_MAXIMUM_DOWNLOAD_MIB} * 1024 * 1024; }
+
+namespace download_platform {
+
+void reportTooLarge(const std::string& url, std::uint64_t limit) {
+    writeDiagnostic("Download refused, larger than " + std::to_string(limit) + " bytes: " + url);
+}
+
+}  // namespace download_platform
+
 namespace {
 
 using download_platform::Attempt;
@@ -36,7 +47,8 @@ constexpr unsigned kRetryPauseMilliseconds = 1000;
 // The validator of a kept partial file sits beside it, so a later run can
 // still ask for the rest on the condition that the file did not change.
 std::string readValidator(const std::wstring& path) {
-    std::FILE* file = fs::openFile(path, "rb");
+    // Never through a link: the text is sent to the store.
+    std::FILE* file = archive_files::openPlainFileForReading(wideToUtf8(path));
     if (!file) return {};
     char text[512];
     const size_t size = std::fread(text, 1, sizeof text, file);
@@ -53,16 +65,19 @@ std::uint64_t fileSize(const std::wstring& path) {
 }
 
 void keepValidator(const std::wstring& path, const std::string& validator) {
-    std::FILE* file = fs::openFile(path, "wb");
-    if (!file) return;
-    const bool written = std::fwrite(validator.data(), 1, validator.size(), file) == validator.size();
-    if (std::fclose(file) != 0 || !written) fs::removeFile(path);
+    const std::string name = wideToUtf8(path);
+    archive_files::removeFile(name);
+    archive_files::OutputFile file;
+    if (!file.create(name)) return;
+    const bool written = file.write(validator.data(), validator.size());
+    if (!file.close() || !written) archive_files::removeFile(name);
 }
 
 }  // namespace
 
 bool fetchFile(Downloader& downloader, const std::vector<std::string>& baseUrls, const std::string& relativePath,
-               const std::wstring& destination, const AcceptDownload& accept) {
+               const std::wstring& destination, const AcceptDownload& accept, std::uint64_t limit) {
+    // Nothing an earlier run left under the final name is trusted.
     if (!deleteFileWithRetries(destination)) {
         writeDiagnostic(L"Failed to prepare file for download: " + destination);
         return false;
@@ -86,7 +101,8 @@ bool fetchFile(Downloader& downloader, const std::vector<std::string>& baseUrls,
         const std::string url = base + relativePath;
         for (int attempt = 1; attempt <= kAttemptsPerBase; ++attempt) {
             if (attempt > 1) fs::sleepMilliseconds(kRetryPauseMilliseconds * static_cast<unsigned>(attempt - 1));
-            const Attempt result = download_platform::transferPart(downloader, url, partial, validator, digest.get());
+            const Attempt result =
+                download_platform::transferPart(downloader, url, partial, validator, digest.get(), limit);
             if (result == Attempt::CutOff) {
                 if (validator.empty()) discardPartial();
                 else keepValidator(validatorFile, validator);
@@ -97,19 +113,27 @@ bool fetchFile(Downloader& downloader, const std::vector<std::string>& baseUrls,
                 return false;
             }
             if (result == Attempt::Missing) break;
+            if (result == Attempt::TooLarge) {
+                discardPartial();
+                break;
+            }
 
             fs::removeFile(validatorFile);
             validator.clear();
+            // The verdict comes while the file still has its temporary name:
+            // only an accepted file ever lies under the name callers use.
             const std::optional<FileDigest> arrived = digest ? digest->digestOf(fileSize(partial)) : std::nullopt;
+            if (accept && !accept(partial, base, relativePath, arrived ? &*arrived : nullptr)) {
+                writeDiagnostic("Download refused from: " + url);
+                discardPartial();
+                break;
+            }
             if (fs::replaceFile(partial, destination) != 0) {
                 writeDiagnostic(L"Failed to put the download in place: " + destination);
                 discardPartial();
                 return false;
             }
-            if (!accept || accept(destination, url, arrived ? &*arrived : nullptr)) return true;
-            writeDiagnostic("Download refused from: " + url);
-            fs::removeFile(destination);
-            break;
+            return true;
         }
         writeDiagnostic("Giving up on download base: " + base + " for: " + relativePath);
     }

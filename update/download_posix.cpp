@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +25,11 @@
 namespace starfell {
 
 Downloader downloader;
+
+Downloader& unshownDownloader() {
+    static Downloader* instance = new Downloader;  // never destroyed: workers may outlive exit()
+    return *instance;
+}
 
 std::int32_t downloadPercent() { return downloader.percent.load(std::memory_order_relaxed); }
 
@@ -51,6 +58,8 @@ struct Transfer {
     bool bodyStarted = false;
     bool wrongRange = false;  // a partial answer that does not continue the file
     bool writeFailed = false;
+    bool tooLarge = false;
+    curl_off_t limit = 0;     // the file never grows past this
     long status = 0;
     std::string entityTag, lastModified, contentRangeStart;
 };
@@ -113,6 +122,10 @@ size_t writeBody(char* data, size_t size, size_t count, void* opaque) {
     const size_t total = size * count;
     if (transfer->status >= 300) return total;
     if (!transfer->bodyStarted && !startBody(*transfer)) return 0;
+    if (static_cast<curl_off_t>(total) > transfer->limit - transfer->written) {
+        transfer->tooLarge = true;
+        return 0;  // curl then ends the transfer
+    }
     for (size_t done = 0; done < total;) {
         const ssize_t written = write(transfer->file, data + done, total - done);
         if (written < 0 && errno == EINTR) continue;
@@ -192,14 +205,20 @@ void reportFailure(const std::string& url, long code) {
 namespace download_platform {
 
 Attempt transferPart(Downloader& progress, const std::string& url, const std::wstring& partialPath,
-                     std::string& validator, GrowingFileDigest* digest) {
+                     std::string& validator, GrowingFileDigest* digest, std::uint64_t limit) {
     const std::string partial = wideToUtf8(partialPath);
     // Kept bytes count only with a validator to ask for the rest with.
     if (digest && validator.empty()) digest->startOver();
-    const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (validator.empty() ? O_TRUNC : 0);
+    // A new partial file is a new file: whatever had the name (a link to a
+    // file elsewhere, a second name of another file) is not written through.
+    if (validator.empty() && unlink(partial.c_str()) != 0 && errno != ENOENT) {
+        reportFailure(url, -static_cast<long>(CURLE_WRITE_ERROR));
+        return Attempt::LocalFailure;
+    }
+    const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (validator.empty() ? O_EXCL : 0);
     const int descriptor = open(partial.c_str(), flags, 0644);
     struct stat info {};
-    if (descriptor < 0 || fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (descriptor < 0 || fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1) {
         if (descriptor >= 0) close(descriptor);
         reportFailure(url, -static_cast<long>(CURLE_WRITE_ERROR));
         return Attempt::LocalFailure;
@@ -209,6 +228,7 @@ Attempt transferPart(Downloader& progress, const std::string& url, const std::ws
     transfer.file = descriptor;
     transfer.kept = validator.empty() ? 0 : static_cast<curl_off_t>(info.st_size);
     transfer.digest = digest;
+    transfer.limit = static_cast<curl_off_t>(std::min<std::uint64_t>(limit, INT64_MAX));
     CURLcode result = perform(transfer, url, validator);
     if (close(descriptor) != 0 && result == CURLE_OK) result = CURLE_WRITE_ERROR;
 
@@ -218,6 +238,10 @@ Attempt transferPart(Downloader& progress, const std::string& url, const std::ws
         validator.clear();
         reportFailure(url, -static_cast<long>(CURLE_RANGE_ERROR));
         return Attempt::CutOff;
+    }
+    if (transfer.tooLarge) {
+        download_platform::reportTooLarge(url, limit);
+        return Attempt::TooLarge;
     }
     if (result != CURLE_OK) {
         reportFailure(url, -static_cast<long>(result));
@@ -259,7 +283,8 @@ void download(Downloader& downloader, const std::string& url, const std::string&
     const std::string temporary = destination + ".partial";
     unlink(temporary.c_str());
     std::string noValidator;
-    const Attempt result = download_platform::transferPart(downloader, url, utf8ToWide(temporary), noValidator);
+    const Attempt result = download_platform::transferPart(downloader, url, utf8ToWide(temporary), noValidator,
+                                                           nullptr, maximumDownloadBytes());
     if (result != Attempt::Complete) {
         unlink(temporary.c_str());
     } else if (std::rename(temporary.c_str(), destination.c_str()) != 0) {

@@ -31,6 +31,11 @@ namespace starfell {
 
 Downloader downloader;
 
+Downloader& unshownDownloader() {
+    static Downloader* instance = new Downloader;  // never destroyed: workers may outlive exit()
+    return *instance;
+}
+
 std::int32_t downloadPercent() { return downloader.percent.load(std::memory_order_relaxed); }
 
 // The object has static lifetime and no reference count, so every interface
@@ -259,8 +264,8 @@ private:
 class StreamedTransfer : public BoundedTransfer {
 public:
     StreamedTransfer(Downloader& progress, std::uint64_t kept, const std::string& validator, HANDLE file,
-                     GrowingFileDigest* digest)
-        : BoundedTransfer(progress, kept, validator), file_(file), digest_(digest), buffer_(kPiece) {}
+                     GrowingFileDigest* digest, std::uint64_t limit)
+        : BoundedTransfer(progress, kept, validator), file_(file), digest_(digest), limit_(limit), buffer_(kPiece) {}
 
     STDMETHODIMP GetBindInfo(DWORD* flags, BINDINFO* info) override {
         if (!flags || !info) return E_POINTER;
@@ -294,6 +299,7 @@ public:
     bool bodyStarted() const { return bodyStarted_; }
     bool wrongRange() const { return wrongRange_; }
     bool writeFailed() const { return writeFailed_; }
+    bool tooLarge() const { return tooLarge_; }
     std::uint64_t arrived() const { return end_ - start_; }
 
 private:
@@ -326,6 +332,10 @@ private:
     bool writeBody(ULONG size) {
         if (status() >= 300) return true;
         if (!bodyStarted_ && !startBody()) return false;
+        if (size > limit_ - end_) {
+            tooLarge_ = true;
+            return false;
+        }
         DWORD written = 0;
         if (!WriteFile(file_, buffer_.data(), size, &written, nullptr) || written != size) {
             writeFailed_ = true;
@@ -338,9 +348,10 @@ private:
 
     const HANDLE file_;
     GrowingFileDigest* const digest_;
+    const std::uint64_t limit_;
     std::vector<char> buffer_;
     std::uint64_t start_ = 0, end_ = 0;
-    bool bodyStarted_ = false, wrongRange_ = false, writeFailed_ = false;
+    bool bodyStarted_ = false, wrongRange_ = false, writeFailed_ = false, tooLarge_ = false;
     HRESULT result_ = S_OK;
     std::atomic<bool> stopped_{false};
 };
@@ -394,28 +405,47 @@ void reportFailure(const std::string& url, long code) {
     writeDiagnostic("Download failed for: " + url + " HRESULT: " + std::to_string(code));
 }
 
+// Opens the partial file for writing, shared only for reading (the digest
+// reads back what is final while it grows). A new partial file is a new
+// file: whatever had the name (a link, a second name of another file) is
+// removed, not written through; kept bytes are continued only in a plain file
+// of one name.
+HANDLE openPartialFile(const std::wstring& partial, bool continuing) {
+    // The digest's reader may still hold the old file for a moment.
+    if (!continuing && !deleteFileWithRetries(partial)) return INVALID_HANDLE_VALUE;
+    const HANDLE file = CreateFileW(partial.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    continuing ? OPEN_ALWAYS : CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return file;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        info.nNumberOfLinks != 1) {
+        CloseHandle(file);
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
+}
+
 }  // namespace
 
 namespace download_platform {
 
 Attempt transferPart(Downloader& progress, const std::string& url, const std::wstring& partial,
-                     std::string& validator, GrowingFileDigest* digest) {
+                     std::string& validator, GrowingFileDigest* digest, std::uint64_t limit) {
     const UrlFunctions& system = urlFunctions();
     const std::wstring wideUrl = utf8ToWide(url);
     // A file that changed on the server must be fetched anew, not from the cache.
     if (system.forgetWide) system.forgetWide(wideUrl.c_str());
     // Kept bytes count only with a validator to ask for the rest with.
     if (digest && validator.empty()) digest->startOver();
-    // Shared for reading: the digest reads back what is final while it grows.
-    const HANDLE file = CreateFileW(partial.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    validator.empty() ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = openPartialFile(partial, !validator.empty());
     if (file == INVALID_HANDLE_VALUE) {
         reportFailure(url, -static_cast<long>(STG_E_WRITEFAULT));
         return Attempt::LocalFailure;
     }
     const std::uint64_t kept = validator.empty() ? 0 : fileSize(file);
 
-    StreamedTransfer transfer(progress, kept, validator, file, digest);
+    StreamedTransfer transfer(progress, kept, validator, file, digest, limit);
     HRESULT result = bindAndWait(system, wideUrl, transfer);
     transfer.stopWatchdog();
     if (!CloseHandle(file) && SUCCEEDED(result)) result = STG_E_WRITEFAULT;
@@ -427,6 +457,10 @@ Attempt transferPart(Downloader& progress, const std::string& url, const std::ws
         validator.clear();
         reportFailure(url, -static_cast<long>(E_UNEXPECTED));
         return Attempt::CutOff;
+    }
+    if (transfer.tooLarge()) {
+        reportTooLarge(url, limit);
+        return Attempt::TooLarge;
     }
     if (transfer.writeFailed()) {
         reportFailure(url, -static_cast<long>(STG_E_WRITEFAULT));
@@ -448,8 +482,8 @@ Attempt transferPart(Downloader& progress, const std::string& url, const std::ws
     // An empty body never started: the file must still be emptied.
     if (!transfer.bodyStarted() && status != 206) {
         if (digest) digest->startOver();
-        const HANDLE emptied = CreateFileW(partial.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                           TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE emptied = CreateFileW(partial.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING,
+                                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (emptied == INVALID_HANDLE_VALUE) {
             reportFailure(url, -static_cast<long>(STG_E_WRITEFAULT));
             return Attempt::LocalFailure;

@@ -52,22 +52,6 @@ std::string imageNameOfPath(const std::string& path) {
 bool isGameRunning() { return isProcessRunning(kGameImageName); }
 bool closeGame() { return terminateProcesses(kGameImageName); }
 
-void guardedDownload(Downloader& downloader, const std::wstring& url, const std::wstring& destination) {
-    if (!clearedToDownload()) {
-        writeDiagnostic(L"Cannot proceed with update. Game is still running.");
-        return;
-    }
-    downloadFile(downloader, url, destination);
-}
-
-void guardedDownload(Downloader& downloader, const std::string& url, const std::string& destination) {
-    if (!clearedToDownload()) {
-        writeDiagnostic("Cannot proceed with update. Game is still running.");
-        return;
-    }
-    downloadFile(downloader, url, destination);
-}
-
 bool guardedFetch(Downloader& downloader, const std::vector<std::string>& baseUrls, const std::string& relativePath,
                   const std::wstring& destination, const AcceptDownload& accept) {
     if (!clearedToDownload()) {

@@ -18,9 +18,8 @@ bool isGameRunning();
 // least one termination succeeded.
 bool closeGame();
 
-void guardedDownload(Downloader& downloader, const std::wstring& url, const std::wstring& destination);
-void guardedDownload(Downloader& downloader, const std::string& url, const std::string& destination);
-// fetchFile behind the same guard; false when skipped or failed.
+// fetchFile behind the guard that first closes a running game client with the
+// player's consent; false when skipped or failed.
 bool guardedFetch(Downloader& downloader, const std::vector<std::string>& baseUrls, const std::string& relativePath,
                   const std::wstring& destination, const AcceptDownload& accept = {});
 

@@ -94,14 +94,7 @@ bool parseSignature(std::string_view text, Signature& signature) {
 
     std::uint8_t signatureBytes[2 + 8 + 64];
     if (!decodeBase64(signatureLine, signatureBytes, sizeof(signatureBytes))) return false;
-    if (signatureBytes[0] != 'E') return false;
-    if (signatureBytes[1] == 'd') {
-        signature.algorithm = Algorithm::Legacy;
-    } else if (signatureBytes[1] == 'D') {
-        signature.algorithm = Algorithm::Prehashed;
-    } else {
-        return false;
-    }
+    if (signatureBytes[0] != 'E' || signatureBytes[1] != 'D') return false;
     signature.keyId = keyIdAt(signatureBytes + 2);
     std::memcpy(signature.signature.data(), signatureBytes + 10, signature.signature.size());
 
@@ -131,22 +124,28 @@ std::string keyIdText(const KeyId& keyId) {
     return first == std::string::npos ? "0" : text.substr(first);
 }
 
-bool commentNamesFile(std::string_view trustedComment, std::string_view fileName) {
-    constexpr std::string_view kFileField = "file:";
-    int named = 0;
-    bool matches = false;
+bool commentField(std::string_view trustedComment, std::string_view name, std::string& value) {
+    int found = 0;
     while (true) {
         const std::size_t end = trustedComment.find('\t');
         const std::string_view field = trustedComment.substr(0, end);
-        if (field.substr(0, kFileField.size()) == kFileField) {
-            ++named;
-            matches = field.substr(kFileField.size()) == fileName;
+        if (field.size() > name.size() && field.substr(0, name.size()) == name && field[name.size()] == ':') {
+            ++found;
+            value.assign(field.substr(name.size() + 1));
         }
         if (end == std::string_view::npos) break;
         trustedComment.remove_prefix(end + 1);
     }
-    // Two file fields would leave the signed name open to choice.
-    return named == 1 && matches && !fileName.empty();
+    // Two fields of one name would leave the signed value open to choice.
+    if (found != 1) value.clear();
+    return found == 1;
+}
+
+bool commentBindsStorePath(std::string_view trustedComment, std::string_view storePath) {
+    const std::string_view fileName = storePath.substr(storePath.find_last_of('/') + 1);
+    std::string file, path;
+    return !fileName.empty() && commentField(trustedComment, "file", file) && file == fileName &&
+           commentField(trustedComment, "path", path) && path == storePath;
 }
 
 }  // namespace starfell::minisign

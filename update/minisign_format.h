@@ -12,11 +12,6 @@ namespace starfell::minisign {
 // A signature file holds four short lines; anything larger is refused unread.
 constexpr std::size_t kMaximumSignatureFileSize = 2048;
 
-enum class Algorithm {
-    Legacy,     // "Ed": Ed25519 over the file itself
-    Prehashed,  // "ED": Ed25519 over the file's BLAKE2b-512 digest (minisign's default)
-};
-
 using KeyId = std::array<std::uint8_t, 8>;
 
 struct PublicKey {
@@ -24,10 +19,13 @@ struct PublicKey {
     std::array<std::uint8_t, 32> key{};
 };
 
+// Only minisign's default, prehashed signatures ("ED": Ed25519 over the file's
+// BLAKE2b-512 digest) are taken. The algorithm bytes are not covered by the
+// global signature, so accepting the legacy form too ("Ed": over the file
+// itself) would let an edited line pass a file's 64-byte digest as the file.
 struct Signature {
-    Algorithm algorithm = Algorithm::Prehashed;
     KeyId keyId{};
-    std::array<std::uint8_t, 64> signature{};        // over the file (or its digest)
+    std::array<std::uint8_t, 64> signature{};        // over the file's digest
     std::string trustedComment;                       // without the "trusted comment: " prefix
     std::array<std::uint8_t, 64> globalSignature{};  // over signature + trustedComment
 };
@@ -45,9 +43,16 @@ bool parsePublicKey(std::string_view keyLine, PublicKey& key);
 // little-endian number without leading zeros).
 std::string keyIdText(const KeyId& keyId);
 
-// True when the trusted comment, as minisign writes it ("timestamp:...\tfile:NAME"
-// with an optional "\thashed"), names exactly one file and that file is `fileName`.
-bool commentNamesFile(std::string_view trustedComment, std::string_view fileName);
+// True when the trusted comment binds the signature to `storePath`, the file's
+// path below the store's root ("patches/1001.zip"): it holds exactly one
+// "file:" field, the path's last part (as minisign writes it), and exactly one
+// "path:" field, the whole path (as scripts/sign-store writes it), among its
+// tab-separated fields.
+bool commentBindsStorePath(std::string_view trustedComment, std::string_view storePath);
+
+// The value of the one field "NAME:VALUE" of the trusted comment; false when
+// the field is missing or appears more than once.
+bool commentField(std::string_view trustedComment, std::string_view name, std::string& value);
 
 // Standard base64 with padding, decoded only when `text` is the canonical
 // encoding of exactly `size` bytes.

@@ -4,6 +4,7 @@
 
 #include <miniz.h>
 
+#include <cstdint>
 #include <map>
 #include <set>
 #include <vector>
@@ -41,6 +42,13 @@ size_t writeEntryBytes(void* opaque, mz_uint64, const void* data, size_t size) {
     if (!output->file.write(data, size)) return 0;
     output->written += size;
     return size;
+}
+
+// True for an entry made on a Unix system whose mode gives anybody the right
+// to run it: a patched native program must still start.
+bool isExecutableEntry(const mz_zip_archive_file_stat& stat) {
+    constexpr unsigned kMadeOnUnix = 3;
+    return (stat.m_version_made_by >> 8) == kMadeOnUnix && ((stat.m_external_attr >> 16) & 0111) != 0;
 }
 
 // Appended to an entry's file name while its new content is being written.
@@ -139,7 +147,7 @@ private:
         if (stat.m_uncomp_size > kMaximumExtractedBytes - extracted_) return false;
         EntryOutput output;
         output.limit = stat.m_uncomp_size;
-        if (!output.file.create(path)) return false;
+        if (!output.file.create(path, isExecutableEntry(stat))) return false;
         bool written = mz_zip_reader_extract_to_callback(&zip_, index, writeEntryBytes, &output, 0) != 0;
         // An entry stored without data reports success with nothing written.
         written = written && output.written == stat.m_uncomp_size;
@@ -183,10 +191,24 @@ std::string normalisedFolder(std::string folder) {
 }  // namespace
 
 bool readPatchNumber(const std::wstring& entry, std::int32_t& number) {
-    if (entry.empty() || entry.size() > 9) return false;
-    for (wchar_t c : entry)
-        if (c < L'0' || c > L'9') return false;
-    return parseVersionNumber(wideToUtf8(entry), number);
+    // As a standard string-to-int conversion reads it: leading white space
+    // and a sign, then digits; whatever follows them (a CR of a CRLF list)
+    // is not part of the number.
+    std::size_t at = 0;
+    while (at < entry.size() && (entry[at] == L' ' || (entry[at] >= L'\t' && entry[at] <= L'\r'))) ++at;
+    const bool negative = at < entry.size() && entry[at] == L'-';
+    if (at < entry.size() && (entry[at] == L'+' || entry[at] == L'-')) ++at;
+    std::int64_t value = 0;
+    const std::size_t firstDigit = at;
+    for (; at < entry.size() && entry[at] >= L'0' && entry[at] <= L'9'; ++at) {
+        value = value * 10 + (entry[at] - L'0');
+        if (value > std::int64_t{INT32_MAX} + 1) return false;  // outside 32 bits
+    }
+    if (at == firstDigit) return false;
+    if (negative) value = -value;
+    if (value > INT32_MAX || value < INT32_MIN) return false;
+    number = static_cast<std::int32_t>(value);
+    return true;
 }
 
 bool extractArchive(const std::string& archivePath, const std::string& destinationFolder, bool writeVersionFile) {
@@ -274,10 +296,13 @@ void applyPatches(const std::string& packet, const std::wstring& folder, const s
     fs::makeDirectory(staging);
     removeInstalledArchives(staging, installedNumber);
 
-    // The target shown in the status line; a trailing line feed leaves an
-    // empty last entry, which names nothing.
-    std::wstring target = entries.back();
-    for (auto it = entries.rbegin(); target.empty() && it != entries.rend(); ++it) target = *it;
+    // The target shown in the status line: the last entry that names a
+    // number (a trailing line feed leaves an empty last entry).
+    std::wstring target;
+    for (auto it = entries.rbegin(); target.empty() && it != entries.rend(); ++it) {
+        std::int32_t number = 0;
+        if (readPatchNumber(*it, number)) target = std::to_wstring(number);
+    }
 
     // Once a patch has failed, the installed version stays at the last one
     // applied before it: the rest of the list is still applied, but a version
@@ -291,24 +316,31 @@ void applyPatches(const std::string& packet, const std::wstring& folder, const s
         }
         if (number <= installedNumber) continue;
 
+        // Files and addresses are named by the number read, never by the
+        // entry's own text with whatever else it holds.
+        const std::wstring name = std::to_wstring(number);
         launcherState.phase = LauncherPhase::Patching;
-        const std::wstring archive = staging + fs::kWideSeparator + entry + L".zip";
-        const std::string archivePath = "patches/" + wideToUtf8(entry) + ".zip";
-        launcherState.setStatusText(wideToUtf8(L"Downloading version: " + entry + L"/" + target));
-        if (closeRunningGame) guardedFetch(downloader, patchBaseUrls, archivePath, archive, signedDownloadCheck());
-        else fetchFile(downloader, patchBaseUrls, archivePath, archive, signedDownloadCheck());
+        const std::wstring archive = staging + fs::kWideSeparator + name + L".zip";
+        const std::string archivePath = "patches/" + wideToUtf8(name) + ".zip";
+        launcherState.setStatusText(wideToUtf8(L"Downloading version: " + name + L"/" + target));
+        // Only an archive fetched and accepted in this run is unpacked: a
+        // download that failed, was refused or never ran (the game stayed
+        // open) leaves nothing under the archive's name to fall back on.
+        const bool fetched =
+            closeRunningGame ? guardedFetch(downloader, patchBaseUrls, archivePath, archive, signedDownloadCheck())
+                             : fetchFile(downloader, patchBaseUrls, archivePath, archive, signedDownloadCheck());
         // After a failed patch no later archive may set the version file past it.
-        const bool applied = extractArchive(wideToUtf8(archive), wideToUtf8(folder), !failed);
+        const bool applied = fetched && extractArchive(wideToUtf8(archive), wideToUtf8(folder), !failed);
         if (applied) fs::removeFile(archive);
 
         // Later entries are still compared against this one, as if it had
         // applied, so the list is worked through in one pass.
         installedNumber = number;
         if (!applied) {
-            writeDiagnostic("Patch not applied: " + wideToUtf8(entry) + " Installed version: " + installed);
+            writeDiagnostic("Patch not applied: " + wideToUtf8(name) + " Installed version: " + installed);
             failed = true;
         } else if (!failed) {
-            installed = wideToUtf8(entry);
+            installed = wideToUtf8(name);
             launcherState.setInstalledVersion(installed);
         }
     }

@@ -17,8 +17,9 @@ void applyPatchList(const std::string& packet);
 void applyPatchList(const std::string& packet, const std::wstring& folder, const std::string& patchBaseUrl,
                     bool closeRunningGame);
 
-// A patch entry names a file and a URL, so only plain decimal digits (at
-// most nine, so the value fits 32 bits) count as a patch number.
+// Reads a patch entry as a standard string-to-int conversion does: leading
+// white space and a sign allowed, the digits after them, anything following
+// ignored; false when there are no digits or the value does not fit 32 bits.
 bool readPatchNumber(const std::wstring& entry, std::int32_t& number);
 
 // Extracts every entry of the ZIP archive into `destinationFolder` (both

@@ -12,7 +12,10 @@
 #include "core/launcher_config.h"
 #include "core/launcher_state.h"
 #include "core/packet.h"
+#include "update/build_identity.h"
+#include "update/minisign_format.h"
 #include "update/self_update_platform.h"
+#include "update/signature.h"
 #include "update/signed_files.h"
 
 namespace starfell {
@@ -29,6 +32,47 @@ std::wstring fileNameOf(const std::wstring& path) {
 void reportFailure(const std::wstring& reason) {
     launcherState.noteLastingFailure(kUpdateFailed);
     writeDiagnostic(reason);
+}
+
+void refuseBuild(const std::wstring& path, const std::string& reason) {
+    writeDiagnostic(L"Launcher build refused: " + utf8ToWide(reason) + L": " + path);
+}
+
+// What a downloaded build must be, beyond its signature: a program of this
+// platform, of a higher build number than the running one (so no older build
+// is ever served back, and a store that offers this very build does not make
+// the launcher download and restart for ever), and, where builds are signed,
+// signed for that number and trusting the same key (a build with another key
+// or none would end the checks for good).
+bool acceptableBuild(const std::wstring& path, const std::string& trustedComment) {
+    if (!self_update_platform::isPlausibleExecutable(path)) {
+        refuseBuild(path, "not a program for this system");
+        return false;
+    }
+    const std::string keyLine = updateKeyLine();
+    const std::optional<BuildFacts> facts = readBuildFacts(path, keyLine);
+    if (!facts || !facts->number) {
+        refuseBuild(path, "no build number");
+        return false;
+    }
+    const std::uint32_t running = ownBuildNumber();
+    if (*facts->number <= running) {
+        refuseBuild(path, "build " + std::to_string(*facts->number) + " is not newer than build " +
+                              std::to_string(running));
+        return false;
+    }
+    if (!updateKeyBuiltIn()) return true;
+    std::string signedNumber;
+    if (!minisign::commentField(trustedComment, "build", signedNumber) ||
+        signedNumber != std::to_string(*facts->number)) {
+        refuseBuild(path, "its signature does not name build " + std::to_string(*facts->number));
+        return false;
+    }
+    if (!facts->carriesKeyLine) {
+        refuseBuild(path, "it does not trust this launcher's update key");
+        return false;
+    }
+    return true;
 }
 
 // Held by a self-update from its download to its end, and by the removal of
@@ -62,9 +106,8 @@ bool replaceLauncherBuild(Downloader& downloader, const std::string& relativePat
 
     // The new build arrives under a name of its own, so a failed, cut-off or
     // killed download never touches the build the player starts.
-    fs::removeFile(incoming);
-    fetchFile(downloader, launcherConfig().PatchBaseUrls, relativePath, incoming, signedDownloadCheck());
-    if (!self_update_platform::isPlausibleExecutable(incoming)) {
+    if (!fetchFile(downloader, launcherConfig().PatchBaseUrls, relativePath, incoming,
+                   signedDownloadCheck(acceptableBuild))) {
         fs::removeFile(incoming);
         reportFailure(L"Launcher update failed: no usable build downloaded to: " + incoming);
         return false;
@@ -90,10 +133,6 @@ bool replaceLauncherBuild(Downloader& downloader, const std::string& relativePat
     self_update_platform::restoreBuild(old, current);
     reportFailure(L"Launcher update failed, kept the running build: " + current);
     return false;
-}
-
-void replaceLauncher(Downloader& downloader, const std::string& relativePath) {
-    replaceLauncherBuild(downloader, relativePath);
 }
 
 bool isOutdatedVerdict(const std::string& packet) {

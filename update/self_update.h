@@ -14,13 +14,13 @@ namespace starfell {
 void checkLauncherBuild(const std::string& packet);
 
 // Fetches the new build (`relativePath` below the patch bases, first that
-// serves it) under a name of its own, writes it to
-// disk, swaps it in under the launcher's name (the running build kept as the
-// old build) and starts it. A download that leaves no usable executable, or a
-// build that cannot be swapped in or started, leaves the running build under
-// the launcher's name, starts nothing and sets the status line.
-void replaceLauncher(Downloader& downloader, const std::string& relativePath);
-// The same, telling whether the new build was started.
+// serves it) under a name of its own, writes it to disk, swaps it in under the
+// launcher's name (the running build kept as the old build) and starts it.
+// Only a build that passed its checks is used: signed for its place and its
+// build number, newer than the running build, trusting the same update key.
+// Anything else, or a build that cannot be swapped in or started, leaves the
+// running build under the launcher's name, starts nothing and sets the status
+// line. True when the new build was started.
 bool replaceLauncherBuild(Downloader& downloader, const std::string& relativePath);
 
 // True for a hello answer whose text field is exactly "false".

@@ -1,5 +1,5 @@
-// Signature checks with libsodium: Ed25519 over the file (legacy) or over its
-// BLAKE2b-512 digest (prehashed), then over signature + trusted comment.
+// Signature checks with libsodium: Ed25519 over the file's BLAKE2b-512 digest,
+// then over signature + trusted comment.
 #include "update/signature.h"
 
 #include <sodium.h>
@@ -58,37 +58,16 @@ bool hashFile(std::FILE* file, FileDigest& digest) {
     return crypto_generichash_final(state.get(), digest.data(), digest.size()) == 0;
 }
 
-// The whole file, up to kMaximumLegacySignedFileSize bytes.
-SignatureVerdict readWholeFile(std::FILE* file, std::vector<unsigned char>& content) {
-    std::vector<unsigned char> piece(kReadPiece);
-    std::size_t count;
-    while ((count = std::fread(piece.data(), 1, piece.size(), file)) > 0) {
-        if (content.size() + count > kMaximumLegacySignedFileSize) return SignatureVerdict::LegacyTooLarge;
-        content.insert(content.end(), piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(count));
-    }
-    return std::ferror(file) ? SignatureVerdict::UnreadableFile : SignatureVerdict::Good;
-}
-
 SignatureVerdict checkFileSignature(const minisign::Signature& signature, const minisign::PublicKey& key,
                                     const std::wstring& filePath, const FileDigest* knownDigest) {
-    if (signature.algorithm == minisign::Algorithm::Prehashed && knownDigest) {
-        return crypto_sign_verify_detached(signature.signature.data(), knownDigest->data(), knownDigest->size(),
-                                           key.key.data()) == 0
-                   ? SignatureVerdict::Good
-                   : SignatureVerdict::BadSignature;
+    FileDigest digest;
+    if (knownDigest) {
+        digest = *knownDigest;
+    } else {
+        FileHandle file(archive_files::openForReading(wideToUtf8(filePath)));
+        if (!file || !hashFile(file.get(), digest)) return SignatureVerdict::UnreadableFile;
     }
-    FileHandle file(archive_files::openForReading(wideToUtf8(filePath)));
-    if (!file) return SignatureVerdict::UnreadableFile;
-    if (signature.algorithm == minisign::Algorithm::Prehashed) {
-        FileDigest digest;
-        if (!hashFile(file.get(), digest)) return SignatureVerdict::UnreadableFile;
-        return checkFileSignature(signature, key, filePath, &digest);
-    }
-    std::vector<unsigned char> content;
-    const SignatureVerdict read = readWholeFile(file.get(), content);
-    if (read != SignatureVerdict::Good) return read;
-    return crypto_sign_verify_detached(signature.signature.data(), content.data(), content.size(),
-                                       key.key.data()) == 0
+    return crypto_sign_verify_detached(signature.signature.data(), digest.data(), digest.size(), key.key.data()) == 0
                ? SignatureVerdict::Good
                : SignatureVerdict::BadSignature;
 }
@@ -104,12 +83,16 @@ const char* describe(SignatureVerdict verdict) {
         case SignatureVerdict::BadSignature: return "bad signature";
         case SignatureVerdict::OtherFile: return "signature names another file";
         case SignatureVerdict::UnreadableFile: return "downloaded file unreadable";
-        case SignatureVerdict::LegacyTooLarge: return "legacy signature on a file over 64 MiB";
     }
     return "unknown verdict";
 }
 
 bool updateKeyBuiltIn() { return builtInKey().present; }
+
+std::string updateKeyLine() {
+    const BuiltInKey& built = builtInKey();
+    return built.valid ? std::string(STARFELL_UPDATE_PUBLIC_KEY) : std::string();
+}
 
 std::string updateKeyId() {
     const BuiltInKey& built = builtInKey();
@@ -117,7 +100,7 @@ std::string updateKeyId() {
 }
 
 SignatureVerdict checkSignature(const std::wstring& filePath, const std::string& signatureText,
-                                const std::string& expectedFileName, const FileDigest* digest) {
+                                const std::string& storePath, const FileDigest* digest, std::string* trustedComment) {
     const BuiltInKey& built = builtInKey();
     if (!built.valid) {
         // Still say what is wrong with the text itself before blaming the key.
@@ -126,12 +109,12 @@ SignatureVerdict checkSignature(const std::wstring& filePath, const std::string&
         if (!minisign::parseSignature(signatureText, ignored)) return SignatureVerdict::Malformed;
         return SignatureVerdict::OtherKey;
     }
-    return checkSignatureWithKey(built.key, filePath, signatureText, expectedFileName, digest);
+    return checkSignatureWithKey(built.key, filePath, signatureText, storePath, digest, trustedComment);
 }
 
 SignatureVerdict checkSignatureWithKey(const minisign::PublicKey& key, const std::wstring& filePath,
-                                       const std::string& signatureText, const std::string& expectedFileName,
-                                       const FileDigest* digest) {
+                                       const std::string& signatureText, const std::string& storePath,
+                                       const FileDigest* digest, std::string* trustedComment) {
     if (signatureText.empty()) return SignatureVerdict::Missing;
     minisign::Signature signature;
     if (!minisign::parseSignature(signatureText, signature)) return SignatureVerdict::Malformed;
@@ -148,7 +131,8 @@ SignatureVerdict checkSignatureWithKey(const minisign::PublicKey& key, const std
                                     key.key.data()) != 0) {
         return SignatureVerdict::BadSignature;
     }
-    if (!minisign::commentNamesFile(signature.trustedComment, expectedFileName)) return SignatureVerdict::OtherFile;
+    if (!minisign::commentBindsStorePath(signature.trustedComment, storePath)) return SignatureVerdict::OtherFile;
+    if (trustedComment) *trustedComment = signature.trustedComment;
     return SignatureVerdict::Good;
 }
 

@@ -1,6 +1,8 @@
 // The one check every downloaded patch, launcher build and repair file passes
-// before it is used: its minisign signature, fetched from beside it on the store.
+// before it takes its name: its minisign signature, fetched from beside it on
+// the same store, and whatever else the caller asks of it.
 #pragma once
+#include <functional>
 #include <string>
 
 #include "update/download.h"
@@ -8,18 +10,19 @@
 
 namespace starfell {
 
-// Downloads `url` + ".minisig" beside `path` (the file just downloaded from
-// `url`), checks it with `key` and the URL's file name, and removes the
-// signature again. A refused file is deleted and one diagnostic line names the
-// URL and the reason. True when the file may be used: a good signature, no
-// key (nullptr, a build without one), or no downloaded file at all (nothing to
-// check; the caller's own use then fails and says so). `digest` is the file's
-// digest taken as it was written, when the download had it.
-bool acceptSignedFileWithKey(const minisign::PublicKey* key, const std::wstring& path, const std::string& url,
-                             const FileDigest* digest = nullptr);
+// A caller's own condition on a downloaded file whose signature held:
+// `trustedComment` is the signed comment (empty when the build has no key).
+using ExtraCheck = std::function<bool(const std::wstring& path, const std::string& trustedComment)>;
 
-// The check for fetchFile with the built-in update key, and none at all when
-// the build has no key (so nothing is hashed for it).
-AcceptDownload signedDownloadCheck();
+// The check for fetchFile with `key`: the file must be there, and
+// `storePath` + ".minisig" on the same store must be a good signature of it by
+// `key` that names `storePath`; then `extraCheck`, when given, must agree. A
+// refused file gets one diagnostic line with the URL and the reason. Without a
+// key (nullptr, a build without one) only `extraCheck` is asked, and without
+// either there is no check at all (so nothing is hashed for it).
+AcceptDownload signedDownloadCheckWithKey(const minisign::PublicKey* key, ExtraCheck extraCheck = {});
+
+// The same with the built-in update key.
+AcceptDownload signedDownloadCheck(ExtraCheck extraCheck = {});
 
 }  // namespace starfell

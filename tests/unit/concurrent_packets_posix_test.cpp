@@ -183,8 +183,8 @@ TEST(ConcurrentPackets, NewsPatchListsAndFileChecksInQuickSuccession) {
 
     const std::vector<Entry> everything{{"a.dat", "a.dat", md5Of(a)},
                                         {"b.dat", "b.dat", md5Of(b)},
-                                        {"data/p1.txt", "p1.txt", md5Of(p1)},
-                                        {"data/p2.txt", "p2.txt", md5Of(p2)}};
+                                        {"data/p1.txt", "data/p1.txt", md5Of(p1)},
+                                        {"data/p2.txt", "data/p2.txt", md5Of(p2)}};
     // Blocks far enough apart that each is received alone, close enough that
     // every run is still busy when the next packet comes.
     const auto next = [&server](const std::string& block) {

@@ -133,11 +133,13 @@ protected:
     const std::string file = test::patternBytes(400000);
 
     // Stands in for the signature check: notes whether each digest handed
-    // over is the BLAKE2b-512 of the file as it lies at the destination.
+    // over is the BLAKE2b-512 of the file as it lies under its temporary
+    // name, and that nothing has the final name before the verdict.
     std::vector<bool> digestsRight;
-    const AcceptDownload checkDigest = [this](const std::wstring& path, const std::string&, const FileDigest* digest) {
+    const AcceptDownload checkDigest = [this](const std::wstring& path, const std::string&, const std::string&,
+                                              const FileDigest* digest) {
         const std::string content = test::readFile(test::pathOf(path));
-        digestsRight.push_back(test::isDigestOf(digest, content));
+        digestsRight.push_back(test::isDigestOf(digest, content) && !std::filesystem::exists(test::pathOf(destination())));
         return content != "forged";
     };
 };
@@ -201,26 +203,35 @@ TEST_F(Fetch, MirrorsAreTriedInOrderUntilOneServesAnAcceptedFile) {
     ScriptedStore forged([](int, const std::string&) {
         return ScriptedStore::Answer{fullAnswer("forged", "\"f\""), "forged"};
     });
+    const std::string larger = file + "x";
+    ScriptedStore oversized([&](int, const std::string&) {
+        return ScriptedStore::Answer{fullAnswer(larger, "\"o\""), larger};
+    });
     ScriptedStore good([&](int, const std::string& head) { return rangedAnswer(head, file, "\"v1\""); });
     const std::string down = "http://127.0.0.1:1/";
     std::vector<std::string> offered;
-    const AcceptDownload accept = [&](const std::wstring& path, const std::string& url, const FileDigest* digest) {
-        offered.push_back(url);
-        return checkDigest(path, url, digest);
+    const AcceptDownload accept = [&](const std::wstring& path, const std::string& base, const std::string& storePath,
+                                      const FileDigest* digest) {
+        offered.push_back(base + storePath);
+        return checkDigest(path, base, storePath, digest);
     };
     CapturedDiagnostics diagnostics;
-    EXPECT_TRUE(fetchFile(progress, {down, missing.base(), forged.base(), good.base()}, "patches/1001.zip",
-                          destination(), accept));
+    EXPECT_TRUE(fetchFile(progress, {down, missing.base(), forged.base(), oversized.base(), good.base()},
+                          "patches/1001.zip", destination(), accept, file.size()));
     EXPECT_EQ(fetched(), file);
     EXPECT_EQ(offered, (std::vector<std::string>{forged.base() + "patches/1001.zip", good.base() + "patches/1001.zip"}));
     EXPECT_EQ(digestsRight, (std::vector<bool>{true, true}));
-    // A store that is down is tried again; one that has no such file, or a refused one, is not.
+    // A store that is down is tried again; one that has no such file, sends
+    // more than the limit, or whose file is refused, is not.
     EXPECT_EQ(missing.requests().size(), 1u);
     EXPECT_EQ(forged.requests().size(), 1u);
+    EXPECT_EQ(oversized.requests().size(), 1u);
     const std::string lines = diagnostics.text();
     EXPECT_NE(lines.find("Giving up on download base: " + down + " for: patches/1001.zip\n"), std::string::npos);
     EXPECT_NE(lines.find("Download failed for: " + missing.base() + "patches/1001.zip HRESULT: -404\n"), std::string::npos);
     EXPECT_NE(lines.find("Download refused from: " + forged.base() + "patches/1001.zip\n"), std::string::npos);
+    EXPECT_NE(lines.find("Download refused, larger than 400000 bytes: " + oversized.base() + "patches/1001.zip\n"),
+              std::string::npos);
     size_t downAttempts = 0;
     for (size_t at = 0; (at = lines.find("Download failed for: " + down, at)) != std::string::npos; ++at) ++downAttempts;
     EXPECT_EQ(downAttempts, static_cast<size_t>(kAttemptsPerBase));

@@ -23,7 +23,8 @@ TEST(FetchThroughTheMoniker, KeptBytesAreContinuedOrReplacedAndTheDigestIsTheFin
     const std::string file = test::patternBytes(400000);
     store.putUnsigned("patches/1001.zip", file);
     std::vector<bool> digestsRight;
-    const AcceptDownload checkDigest = [&](const std::wstring& path, const std::string&, const FileDigest* digest) {
+    const AcceptDownload checkDigest = [&](const std::wstring& path, const std::string&, const std::string&,
+                                        const FileDigest* digest) {
         const std::string content = test::readFile(test::pathOf(path));
         digestsRight.push_back(test::isDigestOf(digest, content));
         return true;

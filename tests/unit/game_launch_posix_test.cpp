@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "screen/game_launch_posix.h"
@@ -14,32 +15,29 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(FindGameClient, LauncherFolderFirstThenPathInOrder) {
+TEST(FindGameClient, OnlyTheGameFoldersOwnClient) {
     test::ScratchFolder scratch;
-    const fs::path launcher = scratch.path() / "game", first = scratch.path() / "a", second = scratch.path() / "b";
-    fs::create_directories(launcher);
-    fs::create_directories(first);
-    fs::create_directories(second);
-    const std::string path = first.string() + ":" + second.string() + "/";
-
-    EXPECT_FALSE(findGameClient(launcher.string() + "/", path));
-    test::writeFile(second / "Conquer.exe", "x");
-    EXPECT_EQ(findGameClient(launcher.string() + "/", path), (second / "Conquer.exe").string());
-    // A folder of that name is no client; the next PATH entry's file is.
-    fs::create_directories(first / "Conquer.exe");
-    EXPECT_EQ(findGameClient(launcher.string() + "/", path), (second / "Conquer.exe").string());
-    test::writeFile(launcher / "Conquer.exe", "x");
-    EXPECT_EQ(findGameClient(launcher.string() + "/", path), (launcher / "Conquer.exe").string());
-}
-
-TEST(FindGameClient, EmptyPathEntryIsTheCurrentFolder) {
-    test::ScratchFolder scratch;
+    const fs::path game = scratch.path() / "game", elsewhere = scratch.path() / "a";
+    fs::create_directories(game);
+    fs::create_directories(elsewhere);
     const fs::path previous = fs::current_path();
-    fs::current_path(scratch.path());
-    test::writeFile(scratch.path() / "Conquer.exe", "x");
-    const auto found = findGameClient("/nonexistent-launcher-folder/", "/nonexistent-a::/nonexistent-b");
+    const char* previousPath = std::getenv("PATH");
+    const std::string savedPath = previousPath ? previousPath : "";
+    // A client in the current folder or on PATH is never taken.
+    test::writeFile(elsewhere / "Conquer.exe", "x");
+    fs::current_path(elsewhere);
+    setenv("PATH", (elsewhere.string() + ":").c_str(), 1);
+    const auto none = findGameClient(game.string() + "/");
+    fs::create_directories(game / "Conquer.exe");  // a folder of that name is no client
+    const auto folder = findGameClient(game.string() + "/");
+    fs::remove(game / "Conquer.exe");
+    test::writeFile(game / "Conquer.exe", "x");
+    const auto found = findGameClient(game.string() + "/");
     fs::current_path(previous);
-    EXPECT_EQ(found, std::optional<std::string>("./Conquer.exe"));
+    setenv("PATH", savedPath.c_str(), 1);
+    EXPECT_FALSE(none);
+    EXPECT_FALSE(folder);
+    EXPECT_EQ(found, (game / "Conquer.exe").string());
 }
 
 TEST(PlanClientSpawn, WindowsClientRunsThroughWineNativeOneRunsItself) {

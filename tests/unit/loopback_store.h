@@ -24,7 +24,7 @@ namespace starfell::test {
 
 class LoopbackStore {
 public:
-    explicit LoopbackStore(const std::string& prefix) {
+    explicit LoopbackStore(const std::string& prefix) : prefix_(prefix) {
         server_.Get("/" + prefix + "(.+)", [this](const httplib::Request& request, httplib::Response& response) {
             int delay = 0;
             {
@@ -61,10 +61,10 @@ public:
 
     // The store's root, "http://127.0.0.1:<port>/" (the prefix is not part of it).
     std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
-    // The file and FILE.minisig beside it, signed with the test key (`-S`, or
-    // the legacy `-S -l`).
-    void put(const std::string& path, const std::string& bytes, bool legacy = false) {
-        answer(path + ".minisig", 200, minisignSignature(path.substr(path.rfind('/') + 1), bytes, legacy));
+    // The file and FILE.minisig beside it, signed with the test key for its
+    // place below the store's root.
+    void put(const std::string& path, const std::string& bytes) {
+        answer(path + ".minisig", 200, minisignSignature(prefix_ + path, bytes));
         answer(path, 200, bytes);
     }
     // The file alone, or any bytes in place of a signature.
@@ -99,6 +99,7 @@ public:
 private:
     httplib::Server server_;
     std::thread thread_;
+    const std::string prefix_;
     int port_ = 0;
     mutable std::mutex mutex_;
     struct Answer {

@@ -1,6 +1,7 @@
 // Signature checks against signatures made by the real minisign (fixtures from
-// make_signature_fixtures.sh): both algorithms pass, every kind of forgery or
-// damage gets its own verdict, and the parser refuses near-misses of the format.
+// make_signature_fixtures.sh): a signature for the file's place passes, every
+// kind of forgery, damage or misplacement gets its own verdict, and the parser
+// refuses near-misses of the format.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -29,8 +30,8 @@ protected:
         }
         test::writeFile(folder_.path() / "payload.bin", payload());
     }
-    SignatureVerdict check(const std::string& signatureText, const std::string& name = "payload.bin") {
-        return checkSignature(test::wideOf(folder_.path() / "payload.bin"), signatureText, name);
+    SignatureVerdict check(const std::string& signatureText, const std::string& storePath = "data/payload.bin") {
+        return checkSignature(test::wideOf(folder_.path() / "payload.bin"), signatureText, storePath);
     }
     void damagePayload() {
         std::string bytes = payload();
@@ -41,10 +42,13 @@ protected:
     test::ScratchFolder folder_;
 };
 
-TEST_F(Signature, MinisignSignaturesOfBothAlgorithmsPass) {
+TEST_F(Signature, SignatureForTheFilesPlacePasses) {
     EXPECT_TRUE(updateKeyBuiltIn());
-    EXPECT_EQ(check(k_prehashed_signature), SignatureVerdict::Good);
-    EXPECT_EQ(check(k_legacy_signature), SignatureVerdict::Good);
+    std::string comment;
+    EXPECT_EQ(checkSignature(test::wideOf(folder_.path() / "payload.bin"), k_prehashed_signature, "data/payload.bin",
+                             nullptr, &comment),
+              SignatureVerdict::Good);
+    EXPECT_NE(comment.find("\tpath:data/payload.bin\t"), std::string::npos) << comment;
     // The final newline is optional.
     std::string unterminated = k_prehashed_signature;
     unterminated.pop_back();
@@ -54,15 +58,21 @@ TEST_F(Signature, MinisignSignaturesOfBothAlgorithmsPass) {
 TEST_F(Signature, ForgeriesAndDamageGetTheirVerdict) {
     EXPECT_EQ(check(k_other_key_signature), SignatureVerdict::OtherKey);
     EXPECT_EQ(check(k_other_file_signature), SignatureVerdict::OtherFile);
-    // A genuine signature does not pass for a file of another name either.
-    EXPECT_EQ(check(k_prehashed_signature, "1001.zip"), SignatureVerdict::OtherFile);
-    EXPECT_EQ(check(k_prehashed_signature, "payload.bin.exe"), SignatureVerdict::OtherFile);
+    // A genuine signature of these very bytes, for another place or none.
+    EXPECT_EQ(check(k_other_place_signature), SignatureVerdict::OtherFile);
+    EXPECT_EQ(check(k_no_path_signature), SignatureVerdict::OtherFile);
+    EXPECT_EQ(check(k_prehashed_signature, "patches/payload.bin"), SignatureVerdict::OtherFile);
+    EXPECT_EQ(check(k_prehashed_signature, "data/payload.bin.exe"), SignatureVerdict::OtherFile);
+    // Legacy signatures are not taken, nor a prehashed one relabelled as
+    // legacy (which would pass the file's 64-byte digest for the file).
+    EXPECT_EQ(check(k_legacy_signature), SignatureVerdict::Malformed);
+    EXPECT_EQ(check(k_relabelled_signature), SignatureVerdict::Malformed);
 
     // The trusted comment is signed: another name or time in it breaks the global signature.
-    std::string renamed = k_prehashed_signature;
-    renamed.replace(renamed.find("file:payload.bin"), 16, "file:1001.zip\t\t\t");
-    EXPECT_EQ(check(renamed, "1001.zip"), SignatureVerdict::BadSignature);
-    std::string retimed = k_legacy_signature;
+    std::string moved = k_prehashed_signature;
+    moved.replace(moved.find("path:data/payload.bin"), 21, "path:data/payload.bi0");
+    EXPECT_EQ(check(moved, "data/payload.bi0"), SignatureVerdict::BadSignature);
+    std::string retimed = k_prehashed_signature;
     retimed[retimed.find("timestamp:") + 10] ^= 0x01;
     EXPECT_EQ(check(retimed), SignatureVerdict::BadSignature);
 
@@ -72,12 +82,11 @@ TEST_F(Signature, ForgeriesAndDamageGetTheirVerdict) {
     EXPECT_EQ(check(test::patternBytes(300)), SignatureVerdict::Malformed);
     EXPECT_EQ(check(whole + std::string(1024 * 1024, '\n')), SignatureVerdict::Malformed);
 
-    EXPECT_EQ(checkSignature(test::wideOf(folder_.path() / "absent.bin"), k_prehashed_signature, "absent.bin"),
+    EXPECT_EQ(checkSignature(test::wideOf(folder_.path() / "absent.bin"), k_prehashed_signature, "data/payload.bin"),
               SignatureVerdict::UnreadableFile);
 
     damagePayload();
     EXPECT_EQ(check(k_prehashed_signature), SignatureVerdict::BadSignature);
-    EXPECT_EQ(check(k_legacy_signature), SignatureVerdict::BadSignature);
 }
 
 // Near-misses of the format that a lenient reader would take.
@@ -85,7 +94,6 @@ TEST(MinisignFormat, RefusesNearMisses) {
     const std::string good = k_prehashed_signature;
     minisign::Signature parsed;
     ASSERT_TRUE(minisign::parseSignature(good, parsed));
-    EXPECT_EQ(parsed.algorithm, minisign::Algorithm::Prehashed);
 
     auto replaced = [&](const std::string& from, const std::string& to) {
         std::string text = good;
@@ -107,13 +115,22 @@ TEST(MinisignFormat, RefusesNearMisses) {
     for (const std::string& text : rejected) EXPECT_FALSE(minisign::parseSignature(text, parsed)) << text;
 }
 
-TEST(MinisignFormat, TrustedCommentNamesExactlyOneFile) {
-    EXPECT_TRUE(minisign::commentNamesFile("timestamp:1\tfile:1001.zip\thashed", "1001.zip"));
-    EXPECT_TRUE(minisign::commentNamesFile("timestamp:1\tfile:1001.zip", "1001.zip"));
-    EXPECT_FALSE(minisign::commentNamesFile("timestamp:1\tfile:1001.zip.old", "1001.zip"));
-    EXPECT_FALSE(minisign::commentNamesFile("timestamp:1\tfile:1001.zip\tfile:1002.zip", "1002.zip"));
-    EXPECT_FALSE(minisign::commentNamesFile("timestamp:1 file:1001.zip", "1001.zip"));
-    EXPECT_FALSE(minisign::commentNamesFile("timestamp:1\tfile:", ""));
+TEST(MinisignFormat, TrustedCommentBindsExactlyOnePlace) {
+    namespace ms = minisign;
+    const char* path = "patches/Launcher/data/x.dat";
+    EXPECT_TRUE(ms::commentBindsStorePath("timestamp:1\tfile:x.dat\tpath:patches/Launcher/data/x.dat\thashed", path));
+    EXPECT_FALSE(ms::commentBindsStorePath("timestamp:1\tfile:x.dat\thashed", path));
+    EXPECT_FALSE(ms::commentBindsStorePath("timestamp:1\tfile:y.dat\tpath:patches/Launcher/data/x.dat", path));
+    EXPECT_FALSE(ms::commentBindsStorePath("file:x.dat\tpath:patches/Launcher/x.dat", path));
+    EXPECT_FALSE(ms::commentBindsStorePath("file:x.dat\tpath:patches/Launcher/data/x.dat\tpath:data/x.dat", path));
+    EXPECT_FALSE(ms::commentBindsStorePath("file:x.dat\tfile:x.dat\tpath:patches/Launcher/data/x.dat", path));
+    EXPECT_FALSE(ms::commentBindsStorePath("file:x.dat path:patches/Launcher/data/x.dat", path));
+    EXPECT_FALSE(ms::commentBindsStorePath("file:\tpath:patches/", "patches/"));
+    std::string build;
+    EXPECT_TRUE(ms::commentField("timestamp:1\tbuild:42\thashed", "build", build));
+    EXPECT_EQ(build, "42");
+    EXPECT_FALSE(ms::commentField("build:42\tbuild:43", "build", build));
+    EXPECT_FALSE(ms::commentField("rebuild:42", "build", build));
 }
 
 }  // namespace

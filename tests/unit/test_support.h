@@ -45,10 +45,10 @@ std::string md5Of(const std::string& bytes);
 // taken on the way in must be of the finished file.
 bool isDigestOf(const FileDigest* digest, const std::string& bytes);
 
-// FILE.minisig for `bytes` stored as `name`, made by the real minisign with the
-// password-less test key (`-S`, or `-S -l` for the legacy algorithm); the
+// FILE.minisig for `bytes` stored at `storePath` below a store's root, made by
+// scripts/sign-store (the real minisign) with the password-less test key; the
 // Windows build runs it through Wine's start /unix.
-std::string minisignSignature(const std::string& name, const std::string& bytes, bool legacy = false);
+std::string minisignSignature(const std::string& storePath, const std::string& bytes);
 
 // Captures what the launcher writes to its diagnostic streams.
 class CapturedDiagnostics {

@@ -10,22 +10,23 @@
 
 namespace starfell::test {
 
-std::string minisignSignature(const std::string& name, const std::string& bytes, bool legacy) {
+std::string minisignSignature(const std::string& storePath, const std::string& bytes) {
     char folder[] = "/tmp/starfell-sign-XXXXXX";
     if (!mkdtemp(folder)) return std::string();
-    const std::string file = std::string(folder) + "/" + name;
-    std::ofstream(file, std::ios::binary) << bytes;
-    const std::string command = std::string("minisign -S") + (legacy ? " -l" : "") + " -s '" +
-                                STARFELL_TEST_KEY_FOLDER "/test.key' -m '" + file + "' >/dev/null";
+    const std::string file = std::string(folder) + "/" + storePath;
+    const std::string command = "mkdir -p \"$(dirname '" + file + "')\" && printf '' >/dev/null";
     std::string signature;
     if (std::system(command.c_str()) == 0) {
-        std::ostringstream text;
-        text << std::ifstream(file + ".minisig", std::ios::binary).rdbuf();
-        signature = text.str();
+        std::ofstream(file, std::ios::binary) << bytes;
+        const std::string sign = "bash '" STARFELL_SIGN_STORE "' -s '" STARFELL_TEST_KEY_FOLDER "/test.key' '" +
+                                 std::string(folder) + "' >/dev/null";
+        if (std::system(sign.c_str()) == 0) {
+            std::ostringstream text;
+            text << std::ifstream(file + ".minisig", std::ios::binary).rdbuf();
+            signature = text.str();
+        }
     }
-    std::remove((file + ".minisig").c_str());
-    std::remove(file.c_str());
-    rmdir(folder);
+    std::system(("rm -rf '" + std::string(folder) + "'").c_str());
     return signature;
 }
 

@@ -12,7 +12,7 @@
 
 namespace starfell::test {
 
-std::string minisignSignature(const std::string& name, const std::string& bytes, bool legacy) {
+std::string minisignSignature(const std::string& storePath, const std::string& bytes) {
     static std::atomic<int> counter{0};
     const std::string unixFolder =
         "/tmp/starfell-sign-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++);
@@ -20,10 +20,15 @@ std::string minisignSignature(const std::string& name, const std::string& bytes,
     for (char& c : folder)
         if (c == '/') c = '\\';
     if (!CreateDirectoryA(folder.c_str(), nullptr)) return std::string();
-    const std::string file = folder + "\\" + name;
+    std::string file = folder;
+    for (size_t start = 0, end; (end = storePath.find('/', start)) != std::string::npos; start = end + 1) {
+        file += "\\" + storePath.substr(start, end - start);
+        CreateDirectoryA(file.c_str(), nullptr);
+    }
+    file += "\\" + storePath.substr(storePath.rfind('/') + 1);
     std::ofstream(file, std::ios::binary) << bytes;
-    const std::string command = std::string("start /wait /unix /usr/bin/minisign -S") + (legacy ? " -l" : "") +
-                                " -s " STARFELL_TEST_KEY_FOLDER "/test.key -m " + unixFolder + "/" + name + " >NUL";
+    const std::string command = "start /wait /unix /bin/bash " STARFELL_SIGN_STORE " -s " STARFELL_TEST_KEY_FOLDER
+                                "/test.key " + unixFolder + " >NUL";
     // start /unix does not wait for a Unix program: the signature is complete
     // once its four lines are there.
     std::string signature;
@@ -39,9 +44,8 @@ std::string minisignSignature(const std::string& name, const std::string& bytes,
             Sleep(10);
         }
     }
-    std::remove((file + ".minisig").c_str());
-    std::remove(file.c_str());
-    RemoveDirectoryA(folder.c_str());
+    // The folder is left to the system's temporary-file cleaning: Wine may
+    // still be writing into it, and it is small.
     return signature;
 }
 

@@ -1,6 +1,8 @@
 // Progress figures, version file forms, patch numbers and process image names.
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include <filesystem>
 
 #include "base/file_platform.h"
@@ -72,12 +74,17 @@ TEST_F(VersionFile, ReadOnlyFileIsStillRead) {
     EXPECT_EQ(readInstalledVersionIn(folder.narrow()), "1010");
 }
 
-TEST(PatchNumber, OnlyPlainDigitsNameAPatch) {
+TEST(PatchNumber, ReadAsAStringToIntConversionReadsIt) {
+    const std::pair<const wchar_t*, std::int32_t> read[] = {
+        {L"1001", 1001},       {L" 1001", 1001}, {L"1001\r", 1001},           {L"+1001", 1001}, {L"-3", -3},
+        {L"1001/../../x", 1001}, {L"10a", 10},  {L"2147483647", 2147483647}, {L"\t\v-2147483648x", -2147483647 - 1}};
+    for (const auto& [entry, expected] : read) {
+        std::int32_t number = 0;
+        EXPECT_TRUE(readPatchNumber(entry, number)) << wideToUtf8(entry);
+        EXPECT_EQ(number, expected) << wideToUtf8(entry);
+    }
     std::int32_t number = 0;
-    ASSERT_TRUE(readPatchNumber(L"1001", number));
-    EXPECT_EQ(number, 1001);
-    for (const wchar_t* entry : {L"", L" 1001", L"1001\r", L"+1001", L"-3", L"1001/../../x", L"10a",
-                                 L"1234567890"})
+    for (const wchar_t* entry : {L"", L"  ", L"+", L"- 1", L"abc", L"2147483648", L"-2147483649", L"99999999999999999999"})
         EXPECT_FALSE(readPatchNumber(entry, number)) << wideToUtf8(entry);
 }
 

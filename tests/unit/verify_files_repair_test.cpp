@@ -62,14 +62,14 @@ TEST_F(Verification, RepairsWrongAndMissingFiles) {
     test::writeFile(at("data/b.dat"), "");
     test::writeFile(at("good.dat"), good);
     store.put("a.dat", a);
-    store.put("b.dat", b);
+    store.put("data/b.dat", b);
     store.put("c.dat", c);
     test::CapturedDiagnostics diagnostics;
     run(fileCheckPacket({{"a.dat", "a.dat", md5Of(a)},
                          {"good.dat", "good.dat", md5Of(good)},
-                         {"data\\b.dat", "b.dat", md5Of(b)},  // Windows separators
+                         {"data\\b.dat", "data\\b.dat", md5Of(b)},  // Windows separators
                          {"c.dat", "c.dat", md5Of(c)}}));
-    EXPECT_EQ(store.requests(), (std::vector<std::string>{"a.dat", "b.dat", "c.dat"}));
+    EXPECT_EQ(store.requests(), (std::vector<std::string>{"a.dat", "data/b.dat", "c.dat"}));
     EXPECT_EQ(test::readFile(at("a.dat")), a);
     EXPECT_EQ(test::readFile(at("data/b.dat")), b);
     EXPECT_EQ(test::readFile(at("c.dat")), c);
@@ -94,8 +94,10 @@ TEST_F(Verification, FilesThatStayWrongAreListed) {
 }
 
 TEST_F(Verification, OnlyOneMissingFolderLevelIsCreated) {
-    store.put("x", "content");
-    run(fileCheckPacket({{"one/x.dat", "x", md5Of("content")}, {"two/levels/x.dat", "x", md5Of("content")}}));
+    store.put("one/x.dat", "content");
+    store.put("two/levels/x.dat", "content");
+    run(fileCheckPacket({{"one/x.dat", "one/x.dat", md5Of("content")},
+                         {"two/levels/x.dat", "two\\levels\\x.dat", md5Of("content")}}));
     EXPECT_EQ(test::readFile(at("one/x.dat")), "content");
     EXPECT_FALSE(fsys::exists(at("two")));
     EXPECT_EQ(launcherState.statusText(), "Missing/corrupted files (1): two/levels/x.dat. Please restart launcher.");
@@ -151,11 +153,11 @@ TEST_F(Verification, RepairsNeverGoThroughLinks) {
     fsys::create_symlink(outside.path() / "kept.dat", at("link.dat"));
     test::writeFile(at("plain.dat"), "stale");
     fsys::create_symlink(outside.path() / "x.dat", at("plain.dat.starfell-partial"));
-    store.put("x", "payload");
+    for (const char* name : {"data/x.dat", "link.dat", "plain.dat"}) store.put(name, "payload");
     test::CapturedDiagnostics diagnostics;
-    run(fileCheckPacket({{"data/x.dat", "x", md5Of("payload")},
-                         {"link.dat", "x", md5Of("payload")},
-                         {"plain.dat", "x", md5Of("payload")}}));
+    run(fileCheckPacket({{"data/x.dat", "data/x.dat", md5Of("payload")},
+                         {"link.dat", "link.dat", md5Of("payload")},
+                         {"plain.dat", "plain.dat", md5Of("payload")}}));
     EXPECT_TRUE(store.requests().empty());
     EXPECT_NE(diagnostics.text().find("Refused unsafe path: data/x.dat\n"), std::string::npos);
     EXPECT_NE(diagnostics.text().find("Refused unsafe path: link.dat\n"), std::string::npos);
@@ -168,13 +170,16 @@ TEST_F(Verification, RepairsNeverGoThroughLinks) {
 TEST_F(Verification, UnsignedOrMissignedRepairsAreNotUsed) {
     test::writeFile(at("a.dat"), "stale");
     store.putUnsigned("a.dat", "fresh a");
-    store.put("b.dat", "fresh b", true);  // legacy signature: accepted
+    store.put("b.dat", "fresh b");
     store.putUnsigned("c.dat", "fresh c");
-    store.putUnsigned("c.dat.minisig", test::minisignSignature("b.dat", "fresh c", false));
+    store.putUnsigned("c.dat.minisig", test::minisignSignature("patches/Launcher/b.dat", "fresh c"));
+    test::writeFile(at("d.dat"), "stale");
     test::CapturedDiagnostics diagnostics;
+    // d.dat asks for b.dat's signed copy: a list cannot move a signed file elsewhere.
     run(fileCheckPacket({{"a.dat", "a.dat", md5Of("fresh a")},
                          {"b.dat", "b.dat", md5Of("fresh b")},
-                         {"c.dat", "c.dat", md5Of("fresh c")}}));
+                         {"c.dat", "c.dat", md5Of("fresh c")},
+                         {"d.dat", "b.dat", md5Of("fresh b")}}));
     EXPECT_EQ(test::readFile(at("a.dat")), "stale");
     EXPECT_EQ(test::readFile(at("b.dat")), "fresh b");
     EXPECT_FALSE(fsys::exists(at("c.dat")));
@@ -186,7 +191,10 @@ TEST_F(Verification, UnsignedOrMissignedRepairsAreNotUsed) {
     EXPECT_NE(text.find("Signature check failed for: " + store.url() +
                         "patches/Launcher/c.dat (signature names another file)\n"),
               std::string::npos);
-    EXPECT_EQ(launcherState.statusText(), "Missing/corrupted files (2): a.dat, c.dat. Please restart launcher.");
+    EXPECT_NE(text.find("Refused repair from another place: d.dat from b.dat\n"), std::string::npos);
+    EXPECT_EQ(test::readFile(at("d.dat")), "stale");
+    EXPECT_EQ(launcherState.statusText(),
+              "Missing/corrupted files (3): a.dat, c.dat, d.dat. Please restart launcher.");
 }
 
 TEST_F(Verification, PacketCutShortIsNeverReady) {
@@ -206,8 +214,9 @@ TEST_F(Verification, PacketCutShortIsNeverReady) {
 }
 
 TEST_F(Verification, NonAsciiPathsAreRepaired) {
-    store.put("e.dat", "accented");
-    run(fileCheckPacket({{"donn\xC3\xA9" "es/\xC3\xA9t\xC3\xA9.dat", "e.dat", md5Of("accented")}}));
+    store.put("donn\xC3\xA9" "es/\xC3\xA9t\xC3\xA9.dat", "accented");
+    run(fileCheckPacket({{"donn\xC3\xA9" "es/\xC3\xA9t\xC3\xA9.dat", "donn\xC3\xA9" "es/\xC3\xA9t\xC3\xA9.dat",
+                          md5Of("accented")}}));
     EXPECT_EQ(test::readFile(at("donn\xC3\xA9" "es/\xC3\xA9t\xC3\xA9.dat")), "accented");
     EXPECT_EQ(launcherState.statusText(), "Ready.");
 }
@@ -215,8 +224,9 @@ TEST_F(Verification, NonAsciiPathsAreRepaired) {
 TEST_F(Verification, RunsArrivingTogetherTakeTurns) {
     store.setDelay(150);
     store.put("f.dat", "fresh");
+    store.put("g.dat", "fresh");
     const std::string packet = fileCheckPacket({{"f.dat", "f.dat", md5Of("fresh")}});
-    const std::string other = fileCheckPacket({{"g.dat", "f.dat", md5Of("fresh")}});
+    const std::string other = fileCheckPacket({{"g.dat", "g.dat", md5Of("fresh")}});
     std::thread first([&] { run(packet); });
     std::thread second([&] { run(other); });
     first.join();
