@@ -66,6 +66,11 @@ function(starfell_key_id line out_id)
 endfunction()
 
 string(STRIP "${STARFELL_UPDATE_PUBLIC_KEY}" STARFELL_UPDATE_PUBLIC_KEY_LINE)
+set(STARFELL_PREVIOUS_UPDATE_PUBLIC_KEY "" CACHE STRING
+    "When rotating the key: the previous key line, carried by this build so launchers that trust it take it")
+if(NOT STARFELL_PREVIOUS_UPDATE_PUBLIC_KEY MATCHES "^(RW[A-Za-z0-9+/]+=*)?$")
+  message(FATAL_ERROR "STARFELL_PREVIOUS_UPDATE_PUBLIC_KEY is not a minisign public key line")
+endif()
 set(STARFELL_ENVIRONMENT_OVERRIDES 0)
 file(STRINGS "${CMAKE_SOURCE_DIR}/tests/keys/test.pub" test_key_lines REGEX "^RW")
 if(STARFELL_UPDATE_PUBLIC_KEY_LINE STREQUAL "")

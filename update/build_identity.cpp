@@ -17,6 +17,10 @@ namespace starfell {
 // builds its needle from this array.
 extern const volatile char kBuildStamp[];
 const volatile char kBuildStamp[] = "starfell-build:" STARFELL_BUILD_NUMBER_TEXT ";";
+// The previous key's line, carried (not trusted) by a build made to rotate the
+// key, so launchers that trust the previous key still take this build.
+extern const volatile char kPreviousKeyLine[];
+const volatile char kPreviousKeyLine[] = STARFELL_PREVIOUS_UPDATE_PUBLIC_KEY;
 
 namespace {
 
@@ -48,6 +52,7 @@ struct FileCloser {
 }  // namespace
 
 std::uint32_t ownBuildNumber() {
+    static_cast<void>(kPreviousKeyLine[0]);  // keeps the line in the program
     const std::string stamp = stampText();
     return stampNumber(stamp.c_str() + kPrefixLength).value_or(0);
 }

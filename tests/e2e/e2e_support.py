@@ -43,12 +43,38 @@ def wait_until(predicate, timeout, interval=0.05, message="condition"):
 TEST_KEY = REPO / "tests" / "keys" / "test.key"
 
 
-def sign(*paths, legacy=False, key=TEST_KEY):
-    """FILE.minisig beside each file, made by minisign (`-S`, or `-S -l` for the
-    legacy algorithm) with the password-less test key (or `key`)."""
-    if paths:
-        subprocess.run(["minisign", "-S"] + (["-l"] if legacy else []) + ["-s", str(key), "-m"]
-                       + [str(p) for p in paths], check=True, stdout=subprocess.DEVNULL)
+SIGN_STORE = REPO / "scripts" / "sign-store"
+
+
+def _store_root(path):
+    """The store a file belongs to: the folder holding its patches/ folder."""
+    for parent in path.parents:
+        if parent.name == "patches":
+            return parent.parent
+    return path.parent
+
+
+def sign(*paths, key=TEST_KEY):
+    """FILE.minisig beside each file, made by scripts/sign-store (the real minisign)
+    with the password-less test key (or `key`), bound to the file's path below its
+    store (the folder that holds patches/)."""
+    by_root = {}
+    for path in (Path(p).resolve() for p in paths):
+        by_root.setdefault(_store_root(path), []).append(str(path))
+    for root, files in by_root.items():
+        subprocess.run([str(SIGN_STORE), "-s", str(key), str(root)] + files, check=True, stdout=subprocess.DEVNULL)
+
+
+BUILD_STAMP = re.compile(rb"starfell-build:(\d{10});")
+
+
+def newer_build(program, step=1):
+    """The bytes of a launcher build `step` numbers above `program` (bytes): the
+    same program with its build stamp raised, as the next release would carry."""
+    match = BUILD_STAMP.search(program)
+    assert match, "no build stamp in the launcher"
+    number = int(match.group(1)) + step
+    return program[:match.start(1)] + b"%010d" % number + program[match.end(1):]
 
 
 class ContentBuilder:
@@ -230,12 +256,14 @@ class PacedStore:
     def __init__(self, address, root, rate=400_000, delay=0.0):
         store = self
         self.sent = {}
+        self.requested = []
 
         class Handler(SimpleHTTPRequestHandler):
             def __init__(self, *args, **kwargs):
                 super().__init__(*args, directory=str(root), **kwargs)
 
             def send_head(self):
+                store.requested.append(self.path)
                 time.sleep(delay)
                 return super().send_head()
 

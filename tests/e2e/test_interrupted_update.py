@@ -65,9 +65,10 @@ def make_patches(content_root):
               f"bulk/{(BULK_FILES - 1) // 200:02d}/{BULK_FILES - 1:05d}.bin", "zz_last.dat"]
     # Verification can repair these from the store as well.
     for name in listed:
-        copy = patches / "Launcher" / name.replace("/", "_")
+        copy = patches / "Launcher" / name
+        copy.parent.mkdir(parents=True, exist_ok=True)
         copy.write_bytes(expected[name])
-    files = [(name, name.replace("/", "_"), md5(expected[name])) for name in listed]
+    files = [(name, name, md5(expected[name])) for name in listed]
     sign(patches / "1001.zip", patches / "1002.zip", *(patches / "Launcher" / n for _, n, _ in files))
     return expected, files
 

@@ -1,8 +1,10 @@
 # The update pipeline end to end: numbered patches fetched from starfell-server
 # and unpacked over the game folder, the game guard around a running client,
 # and the launcher replacing itself with the server's current build.
+import base64
 import os
 import random
+import re
 import signal
 import stat
 import subprocess
@@ -13,7 +15,8 @@ from pathlib import Path
 
 import pytest
 
-from e2e_support import (REPO, WINE_RUN, md5_of, press_button, serve_from_paced_store, sign, wait_for_window,
+from e2e_support import (REPO, WINE_RUN, md5_of, newer_build, press_button, serve_from_paced_store, sign,
+                         wait_for_window,
                          wait_for_window_gone, wait_until, _processes_with_token)
 from e2e_support import status_lines
 from test_window import Picture
@@ -92,19 +95,28 @@ def other_key(tmp_path):
 
 
 def test_signatures_decide_which_patches_apply(server, launcher, launcher_build, game_folder, tmp_path):
-    """One list: two patches signed by the test key (both algorithms) apply, then
-    each later one is refused for its own reason, deleted and never unpacked."""
+    """One list: two patches signed by the test key apply, then each later one is
+    refused for its own reason, deleted and never unpacked."""
     (game_folder / "version.dat").write_text("1000")
     patches = server.content.root / "patches"
-    paths = {n: write_patch(server, n, [(f"p{n}.txt", str(n)), ("version.dat", str(n))]) for n in range(1001, 1011)}
-    sign(*(paths[n] for n in range(1001, 1011) if n not in (1002, 1003, 1004, 1005)))
-    sign(paths[1002], legacy=True)
+    numbers = range(1001, 1014)
+    paths = {n: write_patch(server, n, [(f"p{n}.txt", str(n)), ("version.dat", str(n))]) for n in numbers}
+    sign(*(paths[n] for n in numbers if n not in (1003, 1004, 1005, 1011, 1013)))
     server.content.unsigned.add(paths[1003])                           # 1003: no signature (404)
     sign(paths[1004], key=other_key(tmp_path))                         # 1004: another key
-    elsewhere = tmp_path / "1001.zip"                                  # 1005: a signature naming 1001.zip
-    elsewhere.write_bytes(paths[1005].read_bytes())
-    sign(elsewhere)
-    (patches / "1005.zip.minisig").write_bytes(elsewhere.with_name("1001.zip.minisig").read_bytes())
+    elsewhere = tmp_path / "store" / "patches" / "1001.zip"            # 1005: a signature naming 1001.zip
+    moved = tmp_path / "store" / "patches" / "old" / "1013.zip"        # 1013: signed in another folder
+    for copy, number in ((elsewhere, 1005), (moved, 1013)):
+        copy.parent.mkdir(parents=True, exist_ok=True)
+        copy.write_bytes(paths[number].read_bytes())
+        sign(copy)
+        (patches / f"{number}.zip.minisig").write_bytes(copy.with_name(copy.name + ".minisig").read_bytes())
+    comment = f"timestamp:1\tfile:1011.zip\tpath:patches/1011.zip"  # 1011: the legacy algorithm
+    subprocess.run(["minisign", "-S", "-l", "-s", str(REPO / "tests" / "keys" / "test.key"), "-t", comment, "-m",
+                    str(paths[1011])], check=True, stdout=subprocess.DEVNULL)
+    lines = (patches / "1012.zip.minisig").read_bytes().split(b"\n")  # 1012: prehashed relabelled as legacy
+    lines[1] = base64.b64encode(b"Ed" + base64.b64decode(lines[1])[2:])
+    (patches / "1012.zip.minisig").write_bytes(b"\n".join(lines))
     flipped = bytearray(paths[1006].read_bytes())                      # 1006: a byte of the archive flipped
     flipped[len(flipped) // 2] ^= 0x01
     paths[1006].write_bytes(bytes(flipped))
@@ -116,7 +128,7 @@ def test_signatures_decide_which_patches_apply(server, launcher, launcher_build,
     signature(1009).write_bytes(os.urandom(300))                      # 1009: garbage
     signature(1010).write_bytes(b"untrusted comment: " + b"A" * (1 << 20))  # 1010: a megabyte
 
-    server.start(scenario=patch_list_scenario("\\n".join(str(n) for n in range(1001, 1011))))
+    server.start(scenario=patch_list_scenario("\\n".join(str(n) for n in numbers)))
     process = launcher.start()
     server.wait_for_log(r"received 15 bytes", START[launcher_build.kind] + 60)
     errors = process.stderr()
@@ -126,11 +138,14 @@ def test_signatures_decide_which_patches_apply(server, launcher, launcher_build,
     assert (game_folder / "version.dat").read_text() == "1002"
     reasons = {1003: "no signature", 1004: "signed with another key", 1005: "signature names another file",
                1006: "bad signature", 1007: "bad signature", 1008: "malformed signature",
-               1009: "malformed signature", 1010: "malformed signature"}
+               1009: "malformed signature", 1010: "no signature", 1011: "malformed signature",
+               1012: "malformed signature", 1013: "signature names another file"}
     for number, reason in reasons.items():
         assert f"Signature check failed for: http://{server.address}/patches/{number}.zip ({reason})\n" in errors
         assert not (game_folder / f"p{number}.txt").exists()
     assert errors.count("Signature check failed for: ") == len(reasons)
+    # The megabyte signature was cut off at its bound.
+    assert f"Download refused, larger than 2048 bytes: http://{server.address}/patches/1010.zip.minisig" in errors
     assert sorted(p.name for p in game_folder.rglob("*") if p.name != "StarfellLauncher.log") == sorted(
         ["Conquer.exe", launcher_build.file_name, "Downloads", "version.dat", "p1001.txt", "p1002.txt"])
     assert process.alive()
@@ -232,11 +247,25 @@ def test_running_game_is_closed_only_with_consent(server, launcher, launcher_bui
         pytest.skip("no stand-in client for this build")
     if answer == "launcher killed" and launcher_build.windows:
         pytest.skip("under Wine the box is a window of the launcher's own process")
-    write_patch(server, 1001, [("patched.txt", "patched")])
+    patch = write_patch(server, 1001, [("patched.txt", "patched")])
+    store = None
+    if answer == "No":
+        # First an unsigned archive, and a launcher that ends while it asks
+        # for the signature (as when the game server closes the connection):
+        # nothing it fetched may pass for a patch at the next start.
+        server.content.unsigned.add(patch)
+        store = serve_from_paced_store(server, delay=1.0)
+        server.start(scenario=patch_list_scenario("1001"))
+        first = launcher.start()
+        wait_until(lambda: "/patches/1001.zip.minisig" in store.requested, START[launcher_build.kind] + 30,
+                   message="the signature to be asked for")
+        first.kill()
+        assert not (game_folder / "Downloads" / "1001.zip").exists()
     game = start_client(launcher, game_folder)
     boxes = []
     try:
-        server.start(scenario=patch_list_scenario("1001"))
+        if server.process is None:
+            server.start(scenario=patch_list_scenario("1001"))
         process = launcher.start()
         warning = wait_for_window("Warning", timeout=START[launcher_build.kind] + 30)
         if not launcher_build.windows:
@@ -264,10 +293,13 @@ def test_running_game_is_closed_only_with_consent(server, launcher, launcher_bui
             wait_for_window_gone(cancelled)
             server.wait_for_log(r"received 15 bytes", 30)
             assert process.stderr().count("Cannot proceed with update. Game is still running.") == 1
-            assert archive_requests(server) == []
+            assert store.requested.count("/patches/1001.zip") == 1  # the first start's only
             assert not (game_folder / "patched.txt").exists()
+            assert not (game_folder / "Downloads" / "1001.zip").exists()
             assert game.poll() is None
     finally:
+        if store:
+            store.close()
         for box in boxes:
             try:
                 os.kill(box, signal.SIGKILL)
@@ -286,11 +318,10 @@ def other_launchers(process):
 
 
 def test_self_update_starts_the_new_build(server, launcher, launcher_build, game_folder):
-    # A different build: the same program with bytes appended, which both
-    # executable formats ignore, so its digest differs and it still runs.
-    new_build = launcher_build.launcher.read_bytes() + b"\0next build " + uuid.uuid4().hex.encode()
+    # The next build: the same program with a higher build number.
+    new_build = newer_build(launcher_build.launcher.read_bytes())
     (server.content.root / "patches" / "Launcher" / launcher_build.file_name).write_bytes(new_build)
-    sign(server.content.root / "patches" / "Launcher" / launcher_build.file_name, legacy=True)
+    sign(server.content.root / "patches" / "Launcher" / launcher_build.file_name)
     server.start()
     process = launcher.start()
     assert process.wait(START[launcher_build.kind] + 60) == 0
@@ -328,18 +359,31 @@ def test_failed_self_update_keeps_the_old_build(server, launcher, launcher_build
     assert not (bar[0] > 180 and 60 < bar[1] < 120 and bar[2] < 40), bar
 
 
-def test_self_update_with_a_forged_signature_keeps_the_running_build(server, launcher, launcher_build, game_folder):
-    # A build signed by the test key, then changed by someone on the way.
+@pytest.mark.parametrize("served", ["forged", "older", "same"])
+def test_self_update_to_a_forged_older_or_same_build_keeps_the_running_build(server, launcher, launcher_build,
+                                                                              game_folder, served):
     original = (game_folder / launcher_build.file_name).read_bytes()
     published = server.content.root / "patches" / "Launcher" / launcher_build.file_name
-    published.write_bytes(original + b"\0next build")
-    sign(published)
-    published.write_bytes(original + b"\0evil build")
+    url = f"http://{server.address}/patches/Launcher/{launcher_build.file_name}"
+    number = int(re.search(rb"starfell-build:(\d{10});", original).group(1))
+    if served == "forged":
+        # A build signed by the test key, then changed by someone on the way.
+        published.write_bytes(newer_build(original))
+        sign(published)
+        published.write_bytes(newer_build(original, step=2))
+        refusal = f"Signature check failed for: {url} (bad signature)"
+    else:
+        # A genuinely signed build that is not newer: served back to roll the
+        # launcher back, or the very build running (which a server that keeps
+        # answering "false" would otherwise have it fetch and restart for ever).
+        published.write_bytes(newer_build(original, step=-1) if served == "older" else original)
+        sign(published)
+        shown = number - 1 if served == "older" else number
+        refusal = f"Launcher build refused: build {shown} is not newer than build {number}"
     server.start(scenario="read-hello\nsend-hello-answer false\nhold\n")
     process = launcher.start()
-    url = f"http://{server.address}/patches/Launcher/{launcher_build.file_name}"
-    wait_until(lambda: f"Signature check failed for: {url} (bad signature)" in process.stderr(),
-               START[launcher_build.kind] + 30, message="the signature to be refused")
+    wait_until(lambda: refusal in process.stderr() and "Launcher update failed" in process.stderr(),
+               START[launcher_build.kind] + 30, message="the build to be refused")
     time.sleep(1.0)
     assert process.alive()
     assert (game_folder / launcher_build.file_name).read_bytes() == original
@@ -355,7 +399,7 @@ def test_self_update_killed_at_any_moment_leaves_a_launcher_that_greets(server, 
     the launcher's name that starts and greets the server."""
     trials = 5 if launcher_build.windows else 20
     original = launcher_build.launcher.read_bytes()
-    new_build = original + b"\0next build " + uuid.uuid4().hex.encode()
+    new_build = newer_build(original)
     (server.content.root / "patches" / "Launcher" / launcher_build.file_name).write_bytes(new_build)
     download_seconds = 2.0
     store = serve_from_paced_store(server, rate=len(new_build) / download_seconds, delay=0.2)

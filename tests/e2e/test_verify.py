@@ -6,7 +6,7 @@ import subprocess
 
 import pytest
 
-from e2e_support import WINE_RUN, press_button, sign, status_lines, wait_for_window, wait_for_window_gone, wait_until
+from e2e_support import WINE_RUN, press_button, status_lines, wait_for_window, wait_for_window_gone, wait_until
 
 
 def md5(data):
@@ -38,22 +38,21 @@ def test_wrong_and_missing_files_are_repaired(server, launcher, game_folder):
     (game_folder / "data" / "a.dat").write_text("stale a")
     (game_folder / "b.dat").write_text("stale b")
     (game_folder / "ok.dat").write_text("fine")
-    fresh = {"a.dat": "fresh a " * 100, "b.dat": "fresh b", "c.dat": "fresh c"}
+    fresh = {"data/a.dat": "fresh a " * 100, "b.dat": "fresh b", "new/c.dat": "fresh c"}
     for name, data in fresh.items():
         server.content.repair_file(name, data)
-    sign(server.content.root / "patches" / "Launcher" / "b.dat", legacy=True)  # both algorithms pass
-    server.content.files([("data\\a.dat", "a.dat", md5(fresh["a.dat"])),
+    server.content.files([("data\\a.dat", "data\\a.dat", md5(fresh["data/a.dat"])),
                           ("b.dat", "b.dat", md5(fresh["b.dat"])),
                           ("ok.dat", "ok.dat", md5("fine")),
-                          ("new/c.dat", "c.dat", md5(fresh["c.dat"]))])
+                          ("new/c.dat", "new/c.dat", md5(fresh["new/c.dat"]))])
     server.start()
     process = launcher.start()
-    server.wait_for_log(r"http GET /patches/Launcher/c\.dat ", timeout=30)
-    assert sorted(repair_requests(server)) == ["a.dat", "b.dat", "c.dat"]
+    server.wait_for_log(r"http GET /patches/Launcher/new/c\.dat ", timeout=30)
+    assert sorted(repair_requests(server)) == ["b.dat", "data/a.dat", "new/c.dat"]
     wait_until(lambda: (game_folder / "new" / "c.dat").exists(), 10)
-    assert (game_folder / "data" / "a.dat").read_text() == fresh["a.dat"]
+    assert (game_folder / "data" / "a.dat").read_text() == fresh["data/a.dat"]
     assert (game_folder / "b.dat").read_text() == fresh["b.dat"]
-    assert (game_folder / "new" / "c.dat").read_text() == fresh["c.dat"]
+    assert (game_folder / "new" / "c.dat").read_text() == fresh["new/c.dat"]
     assert "MD5 mismatch" not in process.stderr()
     # The status line, as the launcher's log kept it: each repair, then Ready.
     wait_until(lambda: status_lines(game_folder)[-1:] == ["Ready."], 10, message="Ready. in the log")
@@ -63,14 +62,19 @@ def test_wrong_and_missing_files_are_repaired(server, launcher, game_folder):
         "Downloading new/c.dat file.", "Ready."], shown
 
 
-def test_two_missing_levels_are_not_repaired(server, launcher, game_folder):
-    server.content.repair_file("deep.dat", "deep content")
-    server.content.files([("one/two/deep.dat", "deep.dat", md5("deep content"))])
+def test_unreachable_and_misplaced_repairs_are_not_made(server, launcher, game_folder):
+    server.content.repair_file("one/two/deep.dat", "deep content")
+    client = (game_folder / "Conquer.exe").read_bytes()
+    # The (unsigned) list asks for deep.dat's signed copy in the client's place.
+    server.content.files([("one/two/deep.dat", "one/two/deep.dat", md5("deep content")),
+                          ("Conquer.exe", "one/two/deep.dat", md5("deep content"))])
     server.start()
     process = launcher.start()
     wait_until(lambda: "MD5 mismatch for: one/two/deep.dat" in process.stderr(), 30)
     assert not (game_folder / "one" / "two").exists()
-    failure = "Missing/corrupted files (1): one/two/deep.dat. Please restart launcher."
+    assert "Refused repair from another place: Conquer.exe from one/two/deep.dat" in process.stderr()
+    assert (game_folder / "Conquer.exe").read_bytes() == client
+    failure = "Missing/corrupted files (2): one/two/deep.dat, Conquer.exe. Please restart launcher."
     wait_until(lambda: status_lines(game_folder)[-1:] == [failure], 10, message="the failure in the log")
     assert "Ready." not in status_lines(game_folder)
     assert "MD5 mismatch for: one/two/deep.dat" in (game_folder / "StarfellLauncher.log").read_text()

@@ -3,10 +3,13 @@
 // old build.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "base/file_platform.h"
 #include "test_support.h"
+#include "update/build_identity.h"
 #include "update/self_update.h"
 #include "update/self_update_platform.h"
 
@@ -16,6 +19,29 @@ namespace {
 std::string helloAnswer(const std::string& text) {
     std::string packet = std::string("\xE9\x03\x00\x00", 4) + static_cast<char>(text.size()) + text;
     return packet + std::string(8, '\0');
+}
+
+// A build's number and key line are found wherever they lie in its file,
+// across the pieces it is read in too; digits that do not fit are no number.
+TEST(BuildFacts, StampAndKeyLineAnywhereInTheFile) {
+    test::ScratchFolder folder;
+    const std::string key = "RWTlhi7SU0WtDs7Y1HLhmtyCJoTqG0kxzekQJTZTjhfYxtY8F6vdkqAW";
+    const std::string piece(1024 * 1024, 'x');
+    const std::string stamp = "starfell-build:0000004321;";
+    test::writeFile(folder.path() / "straddling", piece.substr(8) + stamp + piece.substr(20) + key + "tail");
+    auto facts = readBuildFacts(test::wideOf(folder.path() / "straddling"), key);
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(facts->number, std::optional<std::uint32_t>(4321));
+    EXPECT_TRUE(facts->carriesKeyLine);
+
+    test::writeFile(folder.path() / "odd", "starfell-build:99999999999;starfell-build:00000000x1;" + key.substr(1));
+    facts = readBuildFacts(test::wideOf(folder.path() / "odd"), key);
+    ASSERT_TRUE(facts);
+    EXPECT_FALSE(facts->number);
+    EXPECT_FALSE(facts->carriesKeyLine);
+    EXPECT_FALSE(readBuildFacts(test::wideOf(folder.path() / "absent"), key));
+    // The running build reads its own stamp: the test binary is build 1 unless configured otherwise.
+    EXPECT_GE(ownBuildNumber(), 1u);
 }
 
 TEST(OutdatedVerdict, OnlyTheExactTextFalse) {
