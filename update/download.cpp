@@ -64,6 +64,24 @@ std::uint64_t fileSize(const std::wstring& path) {
     return size;
 }
 
+// The store path as it goes into a URL: bytes outside printable ASCII, and
+// those that would end or change the path ('%', '?', '#', space), as %XX, so
+// every platform's transfer sends a non-ASCII name the same way (UTF-8).
+std::string urlPathOf(const std::string& storePath) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string path;
+    for (unsigned char c : storePath) {
+        if (c <= 0x20 || c >= 0x7f || c == '%' || c == '?' || c == '#') {
+            path += '%';
+            path += kHex[c >> 4];
+            path += kHex[c & 0xf];
+        } else {
+            path += static_cast<char>(c);
+        }
+    }
+    return path;
+}
+
 void keepValidator(const std::wstring& path, const std::string& validator) {
     const std::string name = wideToUtf8(path);
     archive_files::removeFile(name);
@@ -98,7 +116,7 @@ bool fetchFile(Downloader& downloader, const std::vector<std::string>& baseUrls,
     if (accept) digest = std::make_unique<GrowingFileDigest>(partial);
 
     for (const std::string& base : baseUrls) {
-        const std::string url = base + relativePath;
+        const std::string url = base + urlPathOf(relativePath);
         for (int attempt = 1; attempt <= kAttemptsPerBase; ++attempt) {
             if (attempt > 1) fs::sleepMilliseconds(kRetryPauseMilliseconds * static_cast<unsigned>(attempt - 1));
             const Attempt result =

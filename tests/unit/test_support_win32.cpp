@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/text_utils.h"
 #include "test_support.h"
 
 namespace starfell::test {
@@ -20,13 +21,17 @@ std::string minisignSignature(const std::string& storePath, const std::string& b
     for (char& c : folder)
         if (c == '/') c = '\\';
     if (!CreateDirectoryA(folder.c_str(), nullptr)) return std::string();
-    std::string file = folder;
+    // Wide calls, so a UTF-8 store path keeps its name on the disk.
+    std::wstring file = utf8ToWide(folder);
     for (size_t start = 0, end; (end = storePath.find('/', start)) != std::string::npos; start = end + 1) {
-        file += "\\" + storePath.substr(start, end - start);
-        CreateDirectoryA(file.c_str(), nullptr);
+        file += L"\\" + utf8ToWide(storePath.substr(start, end - start));
+        CreateDirectoryW(file.c_str(), nullptr);
     }
-    file += "\\" + storePath.substr(storePath.rfind('/') + 1);
-    std::ofstream(file, std::ios::binary) << bytes;
+    file += L"\\" + utf8ToWide(storePath.substr(storePath.rfind('/') + 1));
+    if (std::FILE* out = _wfopen(file.c_str(), L"wb")) {
+        std::fwrite(bytes.data(), 1, bytes.size(), out);
+        std::fclose(out);
+    }
     const std::string command = "start /wait /unix /bin/bash " STARFELL_SIGN_STORE " -s " STARFELL_TEST_KEY_FOLDER
                                 "/test.key " + unixFolder + " >NUL";
     // start /unix does not wait for a Unix program: the signature is complete
@@ -34,9 +39,12 @@ std::string minisignSignature(const std::string& storePath, const std::string& b
     std::string signature;
     if (std::system(command.c_str()) == 0) {
         for (int attempt = 0; attempt < 1000; ++attempt) {
-            std::ostringstream text;
-            text << std::ifstream(file + ".minisig", std::ios::binary).rdbuf();
-            const std::string found = text.str();
+            std::string found;
+            if (std::FILE* in = _wfopen((file + L".minisig").c_str(), L"rb")) {
+                char piece[4096];
+                found.assign(piece, std::fread(piece, 1, sizeof piece, in));
+                std::fclose(in);
+            }
             if (std::count(found.begin(), found.end(), '\n') == 4) {
                 signature = found;
                 break;
