@@ -153,9 +153,11 @@ def test_signatures_decide_which_patches_apply(server, launcher, launcher_build,
 
 @pytest.mark.parametrize("listed, fetched", [
     ("1001\\n1003\\n1002", ["1001", "1003"]),
-    # Entries that are no patch number are skipped, the trailing empty one included.
-    ("abc\\n1001\\n 1002\\n1003\\n", ["1001", "1003"]),
-], ids=["lower-after-newer", "not-numbers"])
+    # CRLF line ends: each entry is read as a string-to-int conversion reads it
+    # ("1001\r" is 1001, " 1003" is 1003) and fetched by its number; entries
+    # without a number are skipped, the trailing empty one included.
+    ("abc\\x0d\\n1001\\x0d\\n 1003\\x0d\\n1002x\\x0d\\n", ["1001", "1003"]),
+], ids=["lower-after-newer", "crlf-and-not-numbers"])
 def test_lower_entries_after_a_newer_one_are_skipped(server, launcher, launcher_build, game_folder, listed,
                                                      fetched):
     for number in (1001, 1002, 1003):
