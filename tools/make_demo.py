@@ -76,12 +76,12 @@ def write_server(root, files):
         "version.dat": "1002",
     })
 
-    # Fresh copies for repairs, fetched by their download names.
+    # Fresh copies for repairs, each at its game file's own path below patches/Launcher/.
     lines = ["# path\tdownload name\tdigest"]
     for path, data in files.items():
-        name = Path(path).name
-        (repairs / name).write_bytes(as_bytes(data))
-        lines.append(f"{path}\t{name}\t{hashlib.md5(as_bytes(data)).hexdigest()}")
+        (repairs / path).parent.mkdir(parents=True, exist_ok=True)
+        (repairs / path).write_bytes(as_bytes(data))
+        lines.append(f"{path}\t{path}\t{hashlib.md5(as_bytes(data)).hexdigest()}")
     (server / "files.txt").write_text("\n".join(lines) + "\n", encoding="utf-8")
     return server
 
@@ -128,7 +128,7 @@ def main(argv):
     root = Path(args.root)
     files = final_files()
     server = write_server(root, files)
-    subprocess.run([str(REPO / "scripts" / "sign-store"), "--all", "-s", args.secret_key, str(server / "patches")],
+    subprocess.run([str(REPO / "scripts" / "sign-store"), "--all", "-s", args.secret_key, str(server)],
                    check=True, stdout=subprocess.DEVNULL)
     game = write_game(root, args.game_folder, args.launcher, args.client, files)
     print(f"demo game folder:    {game}")

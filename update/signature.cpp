@@ -25,6 +25,18 @@ using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 constexpr std::size_t kReadPiece = 64 * 1024;
 
+// The key line as text in the program: a launcher build that is to replace
+// this one is searched for it. volatile, so the compiler keeps the bytes in
+// one piece instead of building the text from immediate values.
+extern const volatile char kUpdateKeyLine[];
+const volatile char kUpdateKeyLine[] = STARFELL_UPDATE_PUBLIC_KEY;
+
+std::string keyLineText() {
+    std::string line;
+    for (std::size_t i = 0; kUpdateKeyLine[i] != '\0'; ++i) line.push_back(kUpdateKeyLine[i]);
+    return line;
+}
+
 // The key is parsed once; a key line that does not parse (configure refuses
 // one, so only a hand-edited build could have it) trusts nothing.
 struct BuiltInKey {
@@ -36,7 +48,7 @@ struct BuiltInKey {
 const BuiltInKey& builtInKey() {
     static const BuiltInKey parsed = [] {
         BuiltInKey result;
-        const std::string line = STARFELL_UPDATE_PUBLIC_KEY;
+        const std::string line = keyLineText();
         result.present = !line.empty();
         result.valid = result.present && minisign::parsePublicKey(line, result.key);
         return result;
@@ -91,7 +103,7 @@ bool updateKeyBuiltIn() { return builtInKey().present; }
 
 std::string updateKeyLine() {
     const BuiltInKey& built = builtInKey();
-    return built.valid ? std::string(STARFELL_UPDATE_PUBLIC_KEY) : std::string();
+    return built.valid ? keyLineText() : std::string();
 }
 
 std::string updateKeyId() {

@@ -466,13 +466,13 @@ def test_demo_patches_repairs_and_reaches_play(launcher_build, server_binary, se
     try:
         window = wait_for_window("Starfell", timeout=START[launcher_build.kind])
         server_log = tmp_path / "demo" / "server.log"
-        wait_until(lambda: "GET /patches/Launcher/spark.c3" in server_log.read_text(), 60,
+        wait_until(lambda: "GET /patches/Launcher/data/effect/spark.c3" in server_log.read_text(), 60,
                    message="the second repair")
         wait_for_play(window, artifacts, timeout=30)
         Picture(window, artifacts, "demo-ready")
         log = server_log.read_text()
         assert "GET /patches/1001.zip 200" in log and "GET /patches/1002.zip 200" in log
-        assert "GET /patches/Launcher/logo.dds 200" in log
+        assert "GET /patches/Launcher/data/texture/logo.dds 200" in log
         # The patches' own version files: a second start fetches nothing again.
         assert [p.read_text() for p in (tmp_path / "demo").glob("*/version.dat")] == ["1002"]
         click(window, *PLAY)
