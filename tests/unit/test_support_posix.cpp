@@ -29,4 +29,6 @@ std::string minisignSignature(const std::string& name, const std::string& bytes,
     return signature;
 }
 
+std::wstring fileFailingToRead() { return L"/proc/self/mem"; }
+
 }  // namespace starfell::test

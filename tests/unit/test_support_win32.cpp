@@ -45,4 +45,6 @@ std::string minisignSignature(const std::string& name, const std::string& bytes,
     return signature;
 }
 
+std::wstring fileFailingToRead() { return L"Z:\\proc\\self\\mem"; }
+
 }  // namespace starfell::test
