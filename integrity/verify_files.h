@@ -29,8 +29,10 @@ void verifyGameFiles(const std::string& packet, const std::string& folder,
 // file there by another spelling (device names, streams, short names ...).
 bool isUnsafeRelativePath(const std::string& relativePath);
 
-// The status line of a run that left files wrong. `failed` may exceed the
-// number of names when entries could not be read at all.
-std::string failureMessage(int failed, const std::vector<std::string>& failedNames);
+// The status line of a run that left files wrong: the failed files counted
+// and the first three named, then whether the list was cut short. Entries the
+// list promised but did not hold are neither counted nor named: nothing is
+// known of them.
+std::string failureMessage(const std::vector<std::string>& failedNames, bool listCutShort = false);
 
 }  // namespace starfell
