@@ -36,28 +36,46 @@ void LauncherState::reset() {
     std::lock_guard<std::mutex> lock(mutex_);
     statusText_ = "Checking for new update..";
     lastingFailure_.clear();
+    patchFailure_.clear();
     installedVersion_.clear();
     newsItems_.clear();
     ++newsRevision_;
     ++revision_;
 }
 
-void LauncherState::noteLastingFailure(std::string text) {
+void LauncherState::noteLastingFailure(std::string text) { noteFailure(std::move(text), std::nullopt); }
+
+void LauncherState::notePatchFailure(std::string text, std::int32_t patchNumber) {
+    noteFailure(std::move(text), patchNumber);
+}
+
+void LauncherState::noteFailure(std::string text, std::optional<std::int32_t> failedPatch) {
     std::string before;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         before = std::exchange(statusText_, text);
-        lastingFailure_ = text;
+        if (failedPatch) {
+            patchFailure_ = text;
+            failedPatch_ = *failedPatch;
+        } else {
+            lastingFailure_ = text;
+        }
         if (statusText_ != before) ++revision_;
     }
     logStatusChange(before, text);
+}
+
+void LauncherState::notePatchesReached(std::int32_t installedNumber) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (installedNumber >= failedPatch_) patchFailure_.clear();
 }
 
 void LauncherState::settleStatusText(std::string text) {
     std::string before;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!lastingFailure_.empty()) text = lastingFailure_;
+        if (!patchFailure_.empty()) text = patchFailure_;
+        else if (!lastingFailure_.empty()) text = lastingFailure_;
         before = std::exchange(statusText_, text);
         if (statusText_ != before) ++revision_;
     }

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,9 +50,16 @@ public:
     void setStatusText(std::string text);
     std::string statusText() const;
     // A failure the player must still see once the run settles: shown now, and
-    // shown instead of the texts that end a step ("Updated, ...", "Ready.").
-    // The latest noted failure is the one kept.
+    // shown instead of the texts that end a step ("Updated, ...", "Ready.")
+    // for the rest of the run. The latest noted failure is the one kept.
     void noteLastingFailure(std::string text);
+    // A patch that did not apply: lasting like the above, but only until a
+    // later patch list of the run reaches its number, and shown before a
+    // lasting failure of another kind. The latest noted one is kept.
+    void notePatchFailure(std::string text, std::int32_t patchNumber);
+    // A patch list ended cleanly with the installed version at `installedNumber`:
+    // a failed patch at or below it no longer holds the game folder back.
+    void notePatchesReached(std::int32_t installedNumber);
     // Sets the text that ends a step, or the lasting failure when there is one.
     void settleStatusText(std::string text);
     void setInstalledVersion(std::string version);
@@ -73,9 +81,14 @@ public:
     void refreshSnapshot(LauncherSnapshot& out) const;
 
 private:
+    // Shows a lasting failure now; a patch failure when `failedPatch` is given.
+    void noteFailure(std::string text, std::optional<std::int32_t> failedPatch);
+
     mutable std::mutex mutex_;
     std::string statusText_ = "Checking for new update..";
     std::string lastingFailure_;
+    std::string patchFailure_;
+    std::int32_t failedPatch_ = 0;
     std::string installedVersion_;
     std::vector<std::string> newsItems_;
     std::uint64_t newsRevision_ = 0;

@@ -5,7 +5,7 @@
 namespace starfell {
 
 // Streams the file in pieces of at most 1024 bytes; "None" for every failure
-// (missing file, unreadable file, directory, no hash provider).
+// (missing file, unreadable file, directory, a read error, no hash provider).
 std::string fileMd5(const std::wstring& path);
 
 // Formats digest bytes as lowercase hexadecimal, first byte first.

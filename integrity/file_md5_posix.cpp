@@ -36,9 +36,12 @@ std::string fileMd5(const std::wstring& path) {
     unsigned char buffer[1024];
     for (;;) {
         const size_t count = std::fread(buffer, 1, sizeof(buffer), file.get());
-        if (count == 0) break;  // end of file, or a read error: the digest covers what was read
+        if (count == 0) break;
         if (EVP_DigestUpdate(context.get(), buffer, count) != 1) return "None";
     }
+    // A read that failed is not the end of the file: a digest of part of it
+    // would name content the file does not have.
+    if (std::ferror(file.get())) return "None";
 
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;

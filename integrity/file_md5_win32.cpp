@@ -32,13 +32,16 @@ std::string fileMd5(const std::wstring& path) {
     setvbuf(file, nullptr, _IOFBF, 1 << 16);
     unsigned char buffer[1024];
     size_t count;
-    while ((count = fread(buffer, 1, sizeof(buffer), file)) > 0) {
-        if (!CryptHashData(hash, buffer, static_cast<DWORD>(count), 0)) {
-            CryptDestroyHash(hash);
-            CryptReleaseContext(provider, 0);
-            fclose(file);
-            return "None";
-        }
+    bool hashed = true;
+    while (hashed && (count = fread(buffer, 1, sizeof(buffer), file)) > 0)
+        hashed = CryptHashData(hash, buffer, static_cast<DWORD>(count), 0);
+    // A read that failed is not the end of the file: a digest of part of it
+    // would name content the file does not have.
+    if (!hashed || ferror(file)) {
+        CryptDestroyHash(hash);
+        CryptReleaseContext(provider, 0);
+        fclose(file);
+        return "None";
     }
 
     unsigned char digest[16];

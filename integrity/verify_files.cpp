@@ -99,16 +99,20 @@ bool isUnsafeRelativePath(const std::string& relativePath) {
     return !splitEntryName(relativePath, false, components);
 }
 
-std::string failureMessage(int failed, const std::vector<std::string>& failedNames) {
-    std::string message = "Missing/corrupted files (" + std::to_string(failed) + "): ";
-    const size_t shown = std::min<size_t>(failedNames.size(), 3);
-    for (size_t i = 0; i < shown; ++i) {
-        if (i > 0) message += ", ";
-        message += failedNames[i];
+std::string failureMessage(const std::vector<std::string>& failedNames, bool listCutShort) {
+    std::string message;
+    if (!failedNames.empty()) {
+        message = "Missing/corrupted files (" + std::to_string(failedNames.size()) + "): ";
+        const size_t shown = std::min<size_t>(failedNames.size(), 3);
+        for (size_t i = 0; i < shown; ++i) {
+            if (i > 0) message += ", ";
+            message += failedNames[i];
+        }
+        if (failedNames.size() > shown) message += "... and " + std::to_string(failedNames.size() - shown) + " more";
+        message += ". ";
     }
-    // Counted from `failed`, so entries without a name are still counted.
-    if (static_cast<size_t>(failed) > shown) message += "... and " + std::to_string(failed - shown) + " more";
-    return message + ". Please restart launcher.";
+    if (listCutShort) message += "File list incomplete. ";
+    return message + "Please restart launcher.";
 }
 
 void verifyGameFiles(const std::string& packet, const std::string& folder, const std::string& websiteUrl,
@@ -128,7 +132,7 @@ void verifyGameFiles(const std::string& packet, const std::string& folder,
     reader.readByte(count);
     reader.readText(header);  // read past; its text is not used
 
-    int ok = 0, failed = 0;
+    int ok = 0;
     std::vector<std::string> failedNames;
     int handled = 0;
     for (; handled < count; ++handled) {
@@ -138,7 +142,6 @@ void verifyGameFiles(const std::string& packet, const std::string& folder,
 
         if (isUnsafeRelativePath(relativePath)) {
             writeDiagnostic("Refused unsafe path: " + relativePath);
-            ++failed;
             failedNames.push_back(relativePath);
             continue;
         }
@@ -163,7 +166,6 @@ void verifyGameFiles(const std::string& packet, const std::string& folder,
         }
         if (reachesThroughLink(folder, relativePath)) {
             writeDiagnostic("Refused unsafe path: " + relativePath);
-            ++failed;
             failedNames.push_back(relativePath);
             continue;
         }
@@ -171,24 +173,21 @@ void verifyGameFiles(const std::string& packet, const std::string& folder,
         if (repairFile(repairBaseUrls, *urlPath, localPath, expectedDigests, guard)) {
             ++ok;
         } else {
-            ++failed;
             failedNames.push_back(relativePath);
             writeDiagnostic("MD5 mismatch for: " + relativePath);
         }
     }
-    if (!reader.ok()) {
-        // A list cut short cannot vouch for the files it did not name; a list
-        // without even its count leaves at least one unknown entry.
-        const int unread = std::max(count - handled, 1);
-        writeDiagnostic("File list ends early, entries not read: " + std::to_string(unread));
-        failed += unread;
-    }
+    // A list cut short cannot vouch for the files it did not name; a list
+    // without even its count leaves at least one unknown entry.
+    const bool cutShort = !reader.ok();
+    if (cutShort)
+        writeDiagnostic("File list ends early, entries not read: " + std::to_string(std::max(count - handled, 1)));
 
-    if (ok == count && reader.ok()) {
+    if (ok == count && !cutShort) {
         launcherState.phase = LauncherPhase::Ready;
         launcherState.settleStatusText("Ready.");
     } else {
-        launcherState.setStatusText(failureMessage(failed, failedNames));
+        launcherState.setStatusText(failureMessage(failedNames, cutShort));
     }
 }
 

@@ -36,8 +36,10 @@ bool isUnsafeRelativePath(const std::string& relativePath);
 // signature names that store path. Empty otherwise.
 std::optional<std::string> repairStorePath(const std::string& relativePath, const std::string& downloadName);
 
-// The status line of a run that left files wrong. `failed` may exceed the
-// number of names when entries could not be read at all.
-std::string failureMessage(int failed, const std::vector<std::string>& failedNames);
+// The status line of a run that left files wrong: the failed files counted
+// and the first three named, then whether the list was cut short. Entries the
+// list promised but did not hold are neither counted nor named: nothing is
+// known of them.
+std::string failureMessage(const std::vector<std::string>& failedNames, bool listCutShort = false);
 
 }  // namespace starfell

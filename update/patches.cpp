@@ -345,10 +345,20 @@ void applyPatches(const std::string& packet, const std::wstring& folder, const s
         }
     }
     static constexpr char kIncomplete[] = "Update incomplete. Please try again later.";
-    // Even a later list that applies cleanly leaves the game folder short of
-    // the failed patch, so the failure stays in view for the rest of the run.
-    if (failed) launcherState.noteLastingFailure(kIncomplete);
-    else launcherState.settleStatusText("Updated, There is no new patches.");
+    // The failure stays in view until a later list of this run reaches the
+    // patch that failed first: the first entry past the version reached, as
+    // every entry before it was applied or skipped.
+    std::int32_t reached = 1000;  // what a version that is not a number counts as
+    parseVersionNumber(installed, reached);
+    if (failed) {
+        std::int32_t failedNumber = 0;
+        for (const std::wstring& entry : entries)
+            if (readPatchNumber(entry, failedNumber) && failedNumber > reached) break;
+        launcherState.notePatchFailure(kIncomplete, failedNumber);
+    } else {
+        launcherState.notePatchesReached(reached);
+        launcherState.settleStatusText("Updated, There is no new patches.");
+    }
 }
 
 }  // namespace

@@ -39,6 +39,8 @@ TEST(FileMd5, EveryFailureIsNone) {
     EXPECT_EQ(fileMd5(folder.wide() + L"missing"), "None");
     EXPECT_EQ(fileMd5(folder.wide()), "None");  // a directory
     EXPECT_EQ(fileMd5(L""), "None");
+    // Opens, then fails to read: not the digest of the nothing read so far.
+    EXPECT_EQ(fileMd5(test::fileFailingToRead()), "None");
 }
 
 TEST(DigestToHex, ZeroPaddedLowercaseWithoutSignExtension) {

@@ -32,9 +32,24 @@ TEST(LauncherState, ALastingFailureOutlivesTheTextsThatEndAStep) {
     EXPECT_EQ(state.statusText(), "Downloading version: 1001/1001");
     state.settleStatusText("Updated, There is no new patches.");
     EXPECT_EQ(state.statusText(), "Launcher update failed. Please try again later.");
-    state.noteLastingFailure("Update incomplete. Please try again later.");
+    state.notePatchFailure("Update incomplete. Please try again later.", 1003);
     state.settleStatusText("Ready.");
     EXPECT_EQ(state.statusText(), "Update incomplete. Please try again later.");
+
+    // A patch failure ends once a list reaches the failed number, not before;
+    // the launcher's own failure is shown again and never ends.
+    state.notePatchesReached(1002);
+    state.settleStatusText("Updated, There is no new patches.");
+    EXPECT_EQ(state.statusText(), "Update incomplete. Please try again later.");
+    state.notePatchesReached(1003);
+    state.settleStatusText("Updated, There is no new patches.");
+    EXPECT_EQ(state.statusText(), "Launcher update failed. Please try again later.");
+
+    LauncherState patchOnly;
+    patchOnly.notePatchFailure("Update incomplete. Please try again later.", 1003);
+    patchOnly.notePatchesReached(1005);
+    patchOnly.settleStatusText("Ready.");
+    EXPECT_EQ(patchOnly.statusText(), "Ready.");
 }
 
 TEST(LauncherState, SnapshotCopiesOnlyNewNewsAndKeepsOrder) {

@@ -1,7 +1,7 @@
 // A patch list whose earlier patch cannot be fetched: later patches still
-// apply, but the version file stays behind the failed one until a later run
-// fetches it, and the status line says so to the end of the run. Real
-// downloads from a loopback HTTP store.
+// apply, but the version file stays behind the failed one until a later list
+// fetches it, and the status line says so until then. Real downloads from a
+// loopback HTTP store.
 #include "loopback_store.h"
 
 #include <gtest/gtest.h>
@@ -53,8 +53,11 @@ TEST(PatchListVersionFile, FailedPatchHoldsTheVersionFileUntilItIsFetched) {
     verifyGameFiles(emptyCheck, game.narrow(), store.url(), RepairGuard::DownloadAtOnce);
     EXPECT_EQ(launcherState.phase.load(), LauncherPhase::Ready);
     EXPECT_EQ(launcherState.statusText(), "Update incomplete. Please try again later.");
+    // A later list that applies cleanly but stays below 1002 leaves the failure in view.
+    applyPatchList(patchList("1001"), game.wide(), store.url(), false);
+    EXPECT_EQ(launcherState.statusText(), "Update incomplete. Please try again later.");
 
-    // The next run fetches both, in order, and only then claims 1003.
+    // The next list fetches both, in order, only then claims 1003, and ends the failure.
     store.put("1002.zip", ZipBuilder().file("version.dat", "1002").file("b.txt", "from 1002").file("c.txt", "old").bytes());
     CapturedDiagnostics diagnostics;
     applyPatchList(patchList("1002\n1003"), game.wide(), store.url(), false);
@@ -63,6 +66,7 @@ TEST(PatchListVersionFile, FailedPatchHoldsTheVersionFileUntilItIsFetched) {
     EXPECT_EQ(test::readFile(game.path() / "b.txt"), "from 1002");
     EXPECT_EQ(test::readFile(game.path() / "c.txt"), "from 1003");
     EXPECT_EQ(launcherState.installedVersion(), "1003");
+    EXPECT_EQ(launcherState.statusText(), "Updated, There is no new patches.");
 }
 
 }  // namespace

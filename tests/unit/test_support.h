@@ -50,6 +50,11 @@ bool isDigestOf(const FileDigest* digest, const std::string& bytes);
 // Windows build runs it through Wine's start /unix.
 std::string minisignSignature(const std::string& storePath, const std::string& bytes);
 
+// A file that opens but whose first read fails with an I/O error: this
+// process's own memory read from address 0, which is never mapped (on Windows
+// through Wine's drive Z:, the root of the system it runs on).
+std::wstring fileFailingToRead();
+
 // Captures what the launcher writes to its diagnostic streams.
 class CapturedDiagnostics {
 public:

@@ -30,4 +30,6 @@ std::string minisignSignature(const std::string& storePath, const std::string& b
     return signature;
 }
 
+std::wstring fileFailingToRead() { return L"/proc/self/mem"; }
+
 }  // namespace starfell::test

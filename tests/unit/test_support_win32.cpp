@@ -57,4 +57,6 @@ std::string minisignSignature(const std::string& storePath, const std::string& b
     return signature;
 }
 
+std::wstring fileFailingToRead() { return L"Z:\\proc\\self\\mem"; }
+
 }  // namespace starfell::test

@@ -199,18 +199,22 @@ TEST_F(Verification, UnsignedOrMissignedRepairsAreNotUsed) {
 
 TEST_F(Verification, PacketCutShortIsNeverReady) {
     test::writeFile(at("f.dat"), "ok");
-    std::string packet = fileCheckPacket({{"f.dat", "f.dat", md5Of("ok")}, {"g.dat", "g.dat", md5Of("ok")}});
-    packet[4] = 3;                           // promises a third entry
-    packet.resize(packet.size() - 10);       // and cuts the second one's digest
+    std::string packet = fileCheckPacket(
+        {{"f.dat", "f.dat", md5Of("ok")}, {"../x.dat", "x.dat", md5Of("ok")}, {"g.dat", "g.dat", md5Of("ok")}});
+    packet[4] = 4;                           // promises a fourth entry
+    packet.resize(packet.size() - 10);       // and cuts the third one's digest
     test::CapturedDiagnostics diagnostics;
     run(packet);
     EXPECT_EQ(launcherState.phase.load(), LauncherPhase::Verifying);
-    EXPECT_EQ(launcherState.statusText(), "Missing/corrupted files (2): ... and 2 more. Please restart launcher.");
+    // Only the entry that was read and failed is counted and named.
+    EXPECT_EQ(launcherState.statusText(),
+              "Missing/corrupted files (1): ../x.dat. File list incomplete. Please restart launcher.");
     EXPECT_NE(diagnostics.text().find("File list ends early, entries not read: 2"), std::string::npos);
     EXPECT_TRUE(store.requests().empty());
 
     run(std::string("\xEB\x03\x00\x00", 4));  // not even a count
     EXPECT_EQ(launcherState.phase.load(), LauncherPhase::Verifying);
+    EXPECT_EQ(launcherState.statusText(), "File list incomplete. Please restart launcher.");
 }
 
 TEST_F(Verification, NonAsciiPathsAreRepaired) {

@@ -19,11 +19,15 @@ TEST(UnsafeRelativePath, RefusesWhatAnArchiveEntryMayNotBe) {
         EXPECT_FALSE(isUnsafeRelativePath(safe)) << safe;
 }
 
-TEST(FailureMessage, NamesAtMostThree) {
-    EXPECT_EQ(failureMessage(1, {"a.dat"}), "Missing/corrupted files (1): a.dat. Please restart launcher.");
-    EXPECT_EQ(failureMessage(3, {"a", "b", "c"}), "Missing/corrupted files (3): a, b, c. Please restart launcher.");
-    EXPECT_EQ(failureMessage(4, {"a", "b", "c", "d"}),
+TEST(FailureMessage, NamesAtMostThreeAndCountsOnlyWhatItNames) {
+    EXPECT_EQ(failureMessage({"a.dat"}), "Missing/corrupted files (1): a.dat. Please restart launcher.");
+    EXPECT_EQ(failureMessage({"a", "b", "c"}), "Missing/corrupted files (3): a, b, c. Please restart launcher.");
+    EXPECT_EQ(failureMessage({"a", "b", "c", "d"}),
               "Missing/corrupted files (4): a, b, c... and 1 more. Please restart launcher.");
+    // A list cut short: its unread entries are said to be missing from the list, not counted as files.
+    EXPECT_EQ(failureMessage({}, true), "File list incomplete. Please restart launcher.");
+    EXPECT_EQ(failureMessage({"a", "b", "c", "d"}, true),
+              "Missing/corrupted files (4): a, b, c... and 1 more. File list incomplete. Please restart launcher.");
 }
 
 }  // namespace
