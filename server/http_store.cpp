@@ -196,7 +196,7 @@ void dropRangeUnlessServable(const std::string& root, httplib::Request& request)
 }
 
 void logRequest(const httplib::Request& request, int status, size_t size, const char* note = "") {
-    logLine("http " + request.method + " " + request.path + " " + std::to_string(status) + " " +
+    logLine("http " + logField(request.method) + " " + logField(request.path) + " " + std::to_string(status) + " " +
             std::to_string(size) + note);
 }
 

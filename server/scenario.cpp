@@ -4,6 +4,8 @@
 
 #include <sstream>
 
+#include "server/server_log.h"
+
 namespace starfell::server {
 
 namespace {
@@ -203,7 +205,7 @@ void runScenario(const Scenario& scenario, Connection& connection, const Content
                 return;
             }
             verdict = content.verdictFor(greeting.digest);
-            connection.log("hello digest=" + greeting.digest + " verdict=" + verdict);
+            connection.log("hello digest=" + logField(greeting.digest) + " verdict=" + verdict);
             break;
         }
         case ScenarioStep::Kind::SendVerdict:

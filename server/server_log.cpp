@@ -23,8 +23,15 @@ bool openLogFile(const std::string& path) {
 
 namespace {
 
+const char hexDigits[] = "0123456789abcdef";
+
+void appendEscaped(std::string& out, unsigned char c) {
+    out += "\\x";
+    out += hexDigits[c >> 4];
+    out += hexDigits[c & 15];
+}
+
 std::string printable(const std::string& text) {
-    static const char digits[] = "0123456789abcdef";
     std::string out;
     out.reserve(std::min(text.size(), MaxLogLineSize) + 16);
     size_t used = 0;
@@ -35,9 +42,7 @@ std::string printable(const std::string& text) {
         if (plain) {
             out += static_cast<char>(c);
         } else {
-            out += "\\x";
-            out += digits[c >> 4];
-            out += digits[c & 15];
+            appendEscaped(out, c);
         }
     }
     if (used < text.size()) out += " ...(" + std::to_string(text.size() - used) + " more bytes)";
@@ -45,6 +50,19 @@ std::string printable(const std::string& text) {
 }
 
 }  // namespace
+
+std::string logField(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (unsigned char c : text) {
+        if (c > 0x20 && c < 0x7f && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            appendEscaped(out, c);
+        }
+    }
+    return out;
+}
 
 void logLine(const std::string& line) {
     std::string text = printable(line);

@@ -17,4 +17,9 @@ bool openLogFile(const std::string& path);
 // the line is cut at MaxLogLineSize bytes.
 void logLine(const std::string& line);
 
+// Text a client chose (a request path, a digest), made one field of a log
+// line: spaces and backslashes are written as \xHH too, so it can neither
+// pass for the fields after it nor for an escape the log wrote.
+std::string logField(const std::string& text);
+
 }  // namespace starfell::server

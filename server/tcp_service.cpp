@@ -14,6 +14,8 @@
 #include <mutex>
 #include <thread>
 
+#include "server/server_log.h"
+
 namespace starfell::server {
 
 namespace {
@@ -112,7 +114,7 @@ void runConversation(Connection& connection, const ContentFolder& content, std::
         return;
     }
     std::string verdict = content.verdictFor(greeting.digest);
-    connection.log("hello digest=" + greeting.digest + " verdict=" + verdict);
+    connection.log("hello digest=" + logField(greeting.digest) + " verdict=" + verdict);
     if (!connection.sendPacket(helloAnswer(verdict), "Hello answer \"" + verdict + "\"")) return;
 
     std::vector<std::string> news = content.newsLines();

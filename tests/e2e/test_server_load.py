@@ -186,10 +186,14 @@ def test_client_bytes_cannot_forge_or_bloat_the_log(server):
         client.recv(1024)
         client.sendall((b"\n" + b"A" * 1023) * 1024)  # 1 MB of long "lines"
         time.sleep(1)
-    connection = http.client.HTTPConnection(server.address, 80, timeout=10)
-    connection.request("GET", "/%0Ahttp%20GET%20/forged%20200%201%1B[2J" + "B" * 6000)
-    connection.getresponse().read()
-    server.wait_for_log(r"^http GET /\\x0ahttp GET /forged 200 1\\x1b\[2JB+ \.\.\.\(\d+ more bytes\)$")
+    for path in ["/%0Ahttp%20GET%20/forged%20200%201%1B[2J" + "B" * 6000,
+                 "/patches/1001.zip%20200%201%5Cx0a"]:  # fields of its own, an escape of its own
+        connection = http.client.HTTPConnection(server.address, 80, timeout=10)
+        connection.request("GET", path)
+        connection.getresponse().read()
+    server.wait_for_log(r"^http GET /\\x0ahttp\\x20GET\\x20/forged\\x20200\\x201\\x1b\[2JB+ \.\.\.\(\d+ more bytes\)$")
+    server.wait_for_log(r"^http GET /patches/1001\.zip\\x20200\\x201\\x5cx0a 404 0$")
+    assert not server.matching(r"http GET /patches/(\d+)\.zip ")
     server.wait_for_log(r"more bytes received; not logged any further")
     server.stop()
     raw = server.log_path.read_bytes()
@@ -198,4 +202,5 @@ def test_client_bytes_cannot_forge_or_bloat_the_log(server):
     assert b"\x1b" not in raw and b"\r" not in raw
     assert max(len(line) for line in lines) <= 4096 + 40
     assert len(raw) < 100_000, len(raw)
-    assert server.matching(r"hello digest=x\\x0atcp 10\.0\.0\.1:1 hello digest=forged verdict=true\\x0d\\x1b\[2J")
+    assert server.matching(r"hello digest=x\\x0atcp\\x2010\.0\.0\.1:1\\x20hello\\x20digest=forged\\x20verdict=true"
+                           r"\\x0d\\x1b\[2J verdict=true$")
