@@ -151,7 +151,6 @@ void verifyGameFiles(const std::string& packet, const std::string& folder,
         const std::optional<std::string> urlPath = repairStorePath(relativePath, downloadName);
         if (!urlPath) {
             writeDiagnostic("Refused repair from another place: " + relativePath + " from " + downloadName);
-            ++failed;
             failedNames.push_back(relativePath);
             continue;
         }
