@@ -9,12 +9,14 @@
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <httplib.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -118,17 +120,52 @@ namespace {
 
 constexpr size_t MostRequestBytes = 8192;  // request line and headers
 
-bool wholeRequestWaiting(int socket, bool& failed) {
+// The longest Range value taken. One range, "bytes=" and two 19-digit
+// offsets, needs 45 bytes; httplib's regex for ranges costs time and stack in
+// the header's length, so a longer one never reaches it.
+constexpr size_t MostRangeBytes = 100;
+
+enum class Arrival { Partial, Whole, TooLarge, Failed };
+
+const char BusyAnswer[] =
+    "HTTP/1.1 503 Service Unavailable\r\nRetry-After: 5\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+const char TooLargeAnswer[] =
+    "HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+
+// What of the request on `socket` has arrived, without taking it; `head` is
+// given the bytes seen so far.
+Arrival requestArrival(int socket, std::string& head) {
     char peek[MostRequestBytes];
     ssize_t got = ::recv(socket, peek, sizeof peek, MSG_PEEK | MSG_DONTWAIT);
     if (got < 0) {
-        failed = errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
-        return false;
+        return errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR ? Arrival::Failed : Arrival::Partial;
     }
-    std::string text(peek, static_cast<size_t>(got));
-    if (text.find("\r\n\r\n") != std::string::npos || text.find("\n\n") != std::string::npos) return true;
-    failed = got == 0 || static_cast<size_t>(got) == sizeof peek;  // closed, or headers too large
-    return false;
+    head.assign(peek, static_cast<size_t>(got));
+    if (head.find("\r\n\r\n") != std::string::npos || head.find("\n\n") != std::string::npos) return Arrival::Whole;
+    if (got == 0) return Arrival::Failed;  // closed before a whole request
+    return static_cast<size_t>(got) == sizeof peek ? Arrival::TooLarge : Arrival::Partial;
+}
+
+// Why a whole request is refused before httplib sees it, or empty.
+std::string refusalOf(const std::string& head) {
+    size_t start = head.find('\n');
+    while (start != std::string::npos) {
+        ++start;
+        size_t end = head.find('\n', start);
+        if (end == std::string::npos || end == start || (end == start + 1 && head[start] == '\r')) break;
+        size_t length = end - start;
+        if (length > 6 && strncasecmp(head.data() + start, "range:", 6) == 0) {
+            size_t value = length - 6;
+            for (size_t i = start + 6; value > 0 && std::isspace(static_cast<unsigned char>(head[i])); ++i) --value;
+            for (size_t i = end - 1; value > 0 && std::isspace(static_cast<unsigned char>(head[i])); --i) --value;
+            if (value > MostRangeBytes) {
+                return "Range header of " + std::to_string(value) + " bytes (at most " +
+                       std::to_string(MostRangeBytes) + "); answered 431";
+            }
+        }
+        start = end;
+    }
+    return {};
 }
 
 // The request path as a path below the root, or empty when it could leave
@@ -180,17 +217,25 @@ bool ifRangeMatches(const std::string& condition, const Validators& validators) 
 // cannot be served as asked is dropped before the handler runs and the whole
 // file goes out with 200, as a server may always do: a range whose If-Range
 // condition names another version of the file, or one starting past its end.
+// So are several ranges: they would let one request ask for the file
+// thousands of times over, and resuming needs one.
 void dropRangeUnlessServable(const std::string& root, httplib::Request& request) {
     if (request.ranges.empty()) return;
+    if (request.ranges.size() > 1) {
+        request.ranges.clear();
+        return;
+    }
     const std::string path = fileBelow(root, request.path);
     struct stat info {};
     if (path.empty() || ::stat(path.c_str(), &info) != 0) return;  // answered 404 anyway
     const auto size = static_cast<ssize_t>(info.st_size);
-    bool servable = !request.has_header("If-Range") ||
-                    ifRangeMatches(request.get_header_value("If-Range"), validatorsOf(info));
-    for (const auto& [first, last] : request.ranges) {
-        // (-1, n) asks for the last n bytes.
-        if (first < 0 ? last <= 0 || size == 0 : first >= size || (last >= 0 && last < first)) servable = false;
+    auto& [first, last] = request.ranges.front();
+    // A last byte past the end asks for the rest of the file; httplib would announce the length asked for.
+    if (first >= 0 && last >= size) last = -1;
+    // (-1, n) asks for the last n bytes.
+    bool servable = first < 0 ? last > 0 && size > 0 : first < size && (last < 0 || last >= first);
+    if (request.has_header("If-Range") && !ifRangeMatches(request.get_header_value("If-Range"), validatorsOf(info))) {
+        servable = false;
     }
     if (!servable) request.ranges.clear();
 }
@@ -246,10 +291,12 @@ HttpStore::HttpStore(const std::string& root, HttpLimits limits)
         serveFile(root, request, response);
     });
     server_->setRequestCheck([root](httplib::Request& request) { dropRangeUnlessServable(root, request); });
-    // Other methods never reach a handler; httplib answers them, and they are logged here.
+    // The handler logs what it answers (200, 206, 404); whatever httplib answers
+    // on its own (other methods, a Range it cannot parse) is logged here.
     server_->set_logger([](const httplib::Request& request, const httplib::Response& response) {
-        if (request.method == "GET" || request.method == "HEAD") return;
-        logRequest(request, response.status, response.body.size());
+        bool handled = (request.method == "GET" || request.method == "HEAD") &&
+                       (response.status == 200 || response.status == 206 || response.status == 404);
+        if (!handled) logRequest(request, response.status, response.body.size());
     });
 }
 
@@ -320,25 +367,30 @@ void HttpStore::gatherLoop() {
         for (int i = 0; i < count; ++i) {
             int socket = events[i].data.fd;
             Accepted connection;
+            std::string head;
+            Arrival arrival;
             {
                 std::lock_guard<std::mutex> lock(waitingMutex_);
                 auto found = waiting_.find(socket);
                 if (found == waiting_.end()) continue;
-                bool failed = false;
-                if (!wholeRequestWaiting(socket, failed)) {
-                    if (failed) {
-                        ::epoll_ctl(poller_, EPOLL_CTL_DEL, socket, nullptr);
-                        ::close(socket);
-                        acceptor_.release(found->second.connection);
-                        waiting_.erase(found);
-                    }
-                    continue;
-                }
+                arrival = requestArrival(socket, head);
+                if (arrival == Arrival::Partial) continue;
                 ::epoll_ctl(poller_, EPOLL_CTL_DEL, socket, nullptr);
                 connection = found->second.connection;
                 waiting_.erase(found);
             }
-            hand(connection);
+            std::string refusal = arrival == Arrival::Whole ? refusalOf(head) : "";
+            if (arrival == Arrival::Failed) {
+                ::close(socket);
+                acceptor_.release(connection);
+            } else if (arrival == Arrival::TooLarge) {
+                answerAndRefuse(connection, TooLargeAnswer,
+                                "request headers over " + std::to_string(MostRequestBytes) + " bytes; answered 431");
+            } else if (!refusal.empty()) {
+                answerAndRefuse(connection, TooLargeAnswer, refusal);
+            } else {
+                hand(connection);
+            }
         }
         // Connections whose request did not arrive in time.
         std::vector<int> late;
@@ -375,11 +427,18 @@ void HttpStore::hand(const Accepted& connection) {
             return;
         }
     }
-    static const char busy[] =
-        "HTTP/1.1 503 Service Unavailable\r\nRetry-After: 5\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-    ::send(connection.socket, busy, sizeof busy - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
-    acceptor_.refuse(connection, "every worker busy and " + std::to_string(limits_.queue) + " requests queued; answered 503",
-                     false);
+    answerAndRefuse(connection, BusyAnswer,
+                    "every worker busy and " + std::to_string(limits_.queue) + " requests queued; answered 503");
+}
+
+void HttpStore::answerAndRefuse(const Accepted& connection, const char* answer, const std::string& reason) {
+    // What the client sent is read first (within reason): closing with unread
+    // bytes resets the connection, and the client may lose the answer.
+    char unread[16384];
+    for (int i = 0; i < 16 && ::recv(connection.socket, unread, sizeof unread, MSG_DONTWAIT) > 0; ++i) {
+    }
+    ::send(connection.socket, answer, std::strlen(answer), MSG_NOSIGNAL | MSG_DONTWAIT);
+    acceptor_.refuse(connection, reason, false);
 }
 
 void HttpStore::workerLoop() {

@@ -48,6 +48,8 @@ private:
     void workerLoop();
     // A connection whose request has arrived: queued for a worker, or answered 503 when the queue is full.
     void hand(const Accepted& connection);
+    // Sends a fixed answer to a request no worker will take, closes, and logs why.
+    void answerAndRefuse(const Accepted& connection, const char* answer, const std::string& reason);
     void dropWaiting(int socket, const char* reason);
 
     std::unique_ptr<StoreServer> server_;
