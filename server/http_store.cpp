@@ -31,13 +31,21 @@ namespace starfell::server {
 namespace {
 
 // A connection as httplib reads and writes it: buffered reads, and every read
-// or write waiting at most `timeout` for the socket.
+// or write waiting at most `timeout` for the socket. A download must also keep
+// up a least rate, judged over each period of `timeout`: a reader that takes a
+// few bytes now and then would otherwise hold a worker for as long as it likes.
 class SocketConnection : public httplib::Stream {
 public:
-    SocketConnection(int socket, std::chrono::milliseconds timeout) : socket_(socket), timeout_(timeout) {}
+    using Clock = std::chrono::steady_clock;
 
-    bool is_readable() const override { return wait(POLLIN); }
-    bool is_writable() const override { return wait(POLLOUT); }
+    SocketConnection(int socket, std::chrono::milliseconds timeout, long long leastRate)
+        : socket_(socket),
+          timeout_(timeout),
+          periodQuota_(leastRate * timeout.count() / 1000),
+          periodEnd_(Clock::now() + timeout) {}
+
+    bool is_readable() const override { return wait(POLLIN, Clock::now() + timeout_) > 0; }
+    bool is_writable() const override { return wait(POLLOUT, Clock::now() + timeout_) > 0; }
 
     ssize_t read(char* out, size_t size) override {
         if (start_ == end_) {
@@ -53,9 +61,14 @@ public:
         return static_cast<ssize_t>(count);
     }
 
+    // Sends what fits now: a blocking send of a whole piece would wait on a
+    // slow reader with no time limit at all. httplib calls again for the rest.
     ssize_t write(const char* data, size_t size) override {
-        if (!is_writable()) return -1;
-        return ::send(socket_, data, size, MSG_NOSIGNAL);
+        if (!writable()) return -1;
+        ssize_t sent = ::send(socket_, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return 0;
+        if (sent > 0) periodSent_ += sent;
+        return sent;
     }
 
     void get_remote_ip_and_port(std::string& ip, int& port) const override { address(true, ip, port); }
@@ -63,13 +76,34 @@ public:
     int socket() const override { return socket_; }
 
 private:
-    bool wait(short events) const {
+    // Waits for room to write: false when the reader took nothing for
+    // `timeout`, or a period ended with less than its quota sent.
+    bool writable() {
+        const Clock::time_point stalled = Clock::now() + timeout_;
+        for (;;) {
+            Clock::time_point now = Clock::now();
+            if (now >= periodEnd_) {
+                if (periodSent_ < periodQuota_) return false;
+                periodEnd_ = now + timeout_;
+                periodSent_ = 0;
+            }
+            if (now >= stalled) return false;
+            int ready = wait(POLLOUT, std::min(stalled, periodEnd_));
+            if (ready != 0) return ready > 0;
+        }
+    }
+
+    // Polls until `until`: 1 when ready, 0 when the time ran out, -1 on an error or a stop.
+    int wait(short events, Clock::time_point until) const {
         pollfd entry{socket_, events, 0};
         int ready;
         do {
-            ready = ::poll(&entry, 1, static_cast<int>(timeout_.count()));
+            // Rounded up, so that a wait never ends just short of `until` and spins.
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+            ready = ::poll(&entry, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
         } while (ready < 0 && errno == EINTR);
-        return ready > 0 && !stopRequested;
+        if (stopRequested) return -1;
+        return ready > 0 ? 1 : ready;
     }
 
     void address(bool remote, std::string& ip, int& port) const {
@@ -87,6 +121,9 @@ private:
     std::chrono::milliseconds timeout_;
     char buffer_[4096];
     size_t start_ = 0, end_ = 0;
+    long long periodQuota_;  // bytes each period must carry
+    Clock::time_point periodEnd_;
+    long long periodSent_ = 0;
 };
 
 }  // namespace
@@ -102,9 +139,9 @@ public:
     void setRequestCheck(std::function<void(httplib::Request&)> check) { requestCheck_ = std::move(check); }
 
     // Answers the one request of the connection and closes it.
-    void serveSocket(int socket, std::chrono::milliseconds timeout) {
+    void serveSocket(int socket, std::chrono::milliseconds timeout, long long leastRate) {
         {
-            SocketConnection connection(socket, timeout);
+            SocketConnection connection(socket, timeout, leastRate);
             bool closed = false;
             process_request(connection, true, closed, requestCheck_);
         }
@@ -446,7 +483,17 @@ void HttpStore::workerLoop() {
         Accepted connection;
         {
             std::unique_lock<std::mutex> lock(queueMutex_);
-            queued_.wait_for(lock, std::chrono::milliseconds(250), [this] { return !queue_.empty() || stopRequested; });
+            // The oldest request whose address has a worker to spare: one
+            // address's requests wait behind each other, never in front of others.
+            auto next = queue_.end();
+            queued_.wait_for(lock, std::chrono::milliseconds(250), [&] {
+                next = std::find_if(queue_.begin(), queue_.end(), [&](const Accepted& waiting) {
+                    auto found = busy_.find(waiting.address);
+                    return limits_.workersPerAddress <= 0 || found == busy_.end() ||
+                           found->second < limits_.workersPerAddress;
+                });
+                return next != queue_.end() || stopRequested;
+            });
             if (stopRequested) {
                 // Requests still queued are not served any more.
                 for (const Accepted& left : queue_) {
@@ -456,13 +503,19 @@ void HttpStore::workerLoop() {
                 queue_.clear();
                 return;
             }
-            if (queue_.empty()) continue;
-            connection = queue_.front();
-            queue_.pop_front();
+            if (next == queue_.end()) continue;
+            connection = *next;
+            queue_.erase(next);
+            ++busy_[connection.address];
         }
         // One request per connection: a worker is never left waiting for a
         // second request that a client may trickle in.
-        server_->serveSocket(connection.socket, limits_.timeout);
+        server_->serveSocket(connection.socket, limits_.timeout, limits_.leastRate);
+        {
+            std::lock_guard<std::mutex> lock(queueMutex_);
+            auto found = busy_.find(connection.address);
+            if (--found->second == 0) busy_.erase(found);
+        }
         acceptor_.release(connection);
     }
 }
