@@ -9,12 +9,14 @@
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <httplib.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -29,13 +31,21 @@ namespace starfell::server {
 namespace {
 
 // A connection as httplib reads and writes it: buffered reads, and every read
-// or write waiting at most `timeout` for the socket.
+// or write waiting at most `timeout` for the socket. A download must also keep
+// up a least rate, judged over each period of `timeout`: a reader that takes a
+// few bytes now and then would otherwise hold a worker for as long as it likes.
 class SocketConnection : public httplib::Stream {
 public:
-    SocketConnection(int socket, std::chrono::milliseconds timeout) : socket_(socket), timeout_(timeout) {}
+    using Clock = std::chrono::steady_clock;
 
-    bool is_readable() const override { return wait(POLLIN); }
-    bool is_writable() const override { return wait(POLLOUT); }
+    SocketConnection(int socket, std::chrono::milliseconds timeout, long long leastRate)
+        : socket_(socket),
+          timeout_(timeout),
+          periodQuota_(leastRate * timeout.count() / 1000),
+          periodEnd_(Clock::now() + timeout) {}
+
+    bool is_readable() const override { return wait(POLLIN, Clock::now() + timeout_) > 0; }
+    bool is_writable() const override { return wait(POLLOUT, Clock::now() + timeout_) > 0; }
 
     ssize_t read(char* out, size_t size) override {
         if (start_ == end_) {
@@ -51,9 +61,14 @@ public:
         return static_cast<ssize_t>(count);
     }
 
+    // Sends what fits now: a blocking send of a whole piece would wait on a
+    // slow reader with no time limit at all. httplib calls again for the rest.
     ssize_t write(const char* data, size_t size) override {
-        if (!is_writable()) return -1;
-        return ::send(socket_, data, size, MSG_NOSIGNAL);
+        if (!writable()) return -1;
+        ssize_t sent = ::send(socket_, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return 0;
+        if (sent > 0) periodSent_ += sent;
+        return sent;
     }
 
     void get_remote_ip_and_port(std::string& ip, int& port) const override { address(true, ip, port); }
@@ -61,13 +76,34 @@ public:
     int socket() const override { return socket_; }
 
 private:
-    bool wait(short events) const {
+    // Waits for room to write: false when the reader took nothing for
+    // `timeout`, or a period ended with less than its quota sent.
+    bool writable() {
+        const Clock::time_point stalled = Clock::now() + timeout_;
+        for (;;) {
+            Clock::time_point now = Clock::now();
+            if (now >= periodEnd_) {
+                if (periodSent_ < periodQuota_) return false;
+                periodEnd_ = now + timeout_;
+                periodSent_ = 0;
+            }
+            if (now >= stalled) return false;
+            int ready = wait(POLLOUT, std::min(stalled, periodEnd_));
+            if (ready != 0) return ready > 0;
+        }
+    }
+
+    // Polls until `until`: 1 when ready, 0 when the time ran out, -1 on an error or a stop.
+    int wait(short events, Clock::time_point until) const {
         pollfd entry{socket_, events, 0};
         int ready;
         do {
-            ready = ::poll(&entry, 1, static_cast<int>(timeout_.count()));
+            // Rounded up, so that a wait never ends just short of `until` and spins.
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+            ready = ::poll(&entry, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
         } while (ready < 0 && errno == EINTR);
-        return ready > 0 && !stopRequested;
+        if (stopRequested) return -1;
+        return ready > 0 ? 1 : ready;
     }
 
     void address(bool remote, std::string& ip, int& port) const {
@@ -85,6 +121,9 @@ private:
     std::chrono::milliseconds timeout_;
     char buffer_[4096];
     size_t start_ = 0, end_ = 0;
+    long long periodQuota_;  // bytes each period must carry
+    Clock::time_point periodEnd_;
+    long long periodSent_ = 0;
 };
 
 }  // namespace
@@ -100,9 +139,9 @@ public:
     void setRequestCheck(std::function<void(httplib::Request&)> check) { requestCheck_ = std::move(check); }
 
     // Answers the one request of the connection and closes it.
-    void serveSocket(int socket, std::chrono::milliseconds timeout) {
+    void serveSocket(int socket, std::chrono::milliseconds timeout, long long leastRate) {
         {
-            SocketConnection connection(socket, timeout);
+            SocketConnection connection(socket, timeout, leastRate);
             bool closed = false;
             process_request(connection, true, closed, requestCheck_);
         }
@@ -118,17 +157,52 @@ namespace {
 
 constexpr size_t MostRequestBytes = 8192;  // request line and headers
 
-bool wholeRequestWaiting(int socket, bool& failed) {
+// The longest Range value taken. One range, "bytes=" and two 19-digit
+// offsets, needs 45 bytes; httplib's regex for ranges costs time and stack in
+// the header's length, so a longer one never reaches it.
+constexpr size_t MostRangeBytes = 100;
+
+enum class Arrival { Partial, Whole, TooLarge, Failed };
+
+const char BusyAnswer[] =
+    "HTTP/1.1 503 Service Unavailable\r\nRetry-After: 5\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+const char TooLargeAnswer[] =
+    "HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+
+// What of the request on `socket` has arrived, without taking it; `head` is
+// given the bytes seen so far.
+Arrival requestArrival(int socket, std::string& head) {
     char peek[MostRequestBytes];
     ssize_t got = ::recv(socket, peek, sizeof peek, MSG_PEEK | MSG_DONTWAIT);
     if (got < 0) {
-        failed = errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
-        return false;
+        return errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR ? Arrival::Failed : Arrival::Partial;
     }
-    std::string text(peek, static_cast<size_t>(got));
-    if (text.find("\r\n\r\n") != std::string::npos || text.find("\n\n") != std::string::npos) return true;
-    failed = got == 0 || static_cast<size_t>(got) == sizeof peek;  // closed, or headers too large
-    return false;
+    head.assign(peek, static_cast<size_t>(got));
+    if (head.find("\r\n\r\n") != std::string::npos || head.find("\n\n") != std::string::npos) return Arrival::Whole;
+    if (got == 0) return Arrival::Failed;  // closed before a whole request
+    return static_cast<size_t>(got) == sizeof peek ? Arrival::TooLarge : Arrival::Partial;
+}
+
+// Why a whole request is refused before httplib sees it, or empty.
+std::string refusalOf(const std::string& head) {
+    size_t start = head.find('\n');
+    while (start != std::string::npos) {
+        ++start;
+        size_t end = head.find('\n', start);
+        if (end == std::string::npos || end == start || (end == start + 1 && head[start] == '\r')) break;
+        size_t length = end - start;
+        if (length > 6 && strncasecmp(head.data() + start, "range:", 6) == 0) {
+            size_t value = length - 6;
+            for (size_t i = start + 6; value > 0 && std::isspace(static_cast<unsigned char>(head[i])); ++i) --value;
+            for (size_t i = end - 1; value > 0 && std::isspace(static_cast<unsigned char>(head[i])); --i) --value;
+            if (value > MostRangeBytes) {
+                return "Range header of " + std::to_string(value) + " bytes (at most " +
+                       std::to_string(MostRangeBytes) + "); answered 431";
+            }
+        }
+        start = end;
+    }
+    return {};
 }
 
 // The request path as a path below the root, or empty when it could leave
@@ -180,17 +254,25 @@ bool ifRangeMatches(const std::string& condition, const Validators& validators) 
 // cannot be served as asked is dropped before the handler runs and the whole
 // file goes out with 200, as a server may always do: a range whose If-Range
 // condition names another version of the file, or one starting past its end.
+// So are several ranges: they would let one request ask for the file
+// thousands of times over, and resuming needs one.
 void dropRangeUnlessServable(const std::string& root, httplib::Request& request) {
     if (request.ranges.empty()) return;
+    if (request.ranges.size() > 1) {
+        request.ranges.clear();
+        return;
+    }
     const std::string path = fileBelow(root, request.path);
     struct stat info {};
     if (path.empty() || ::stat(path.c_str(), &info) != 0) return;  // answered 404 anyway
     const auto size = static_cast<ssize_t>(info.st_size);
-    bool servable = !request.has_header("If-Range") ||
-                    ifRangeMatches(request.get_header_value("If-Range"), validatorsOf(info));
-    for (const auto& [first, last] : request.ranges) {
-        // (-1, n) asks for the last n bytes.
-        if (first < 0 ? last <= 0 || size == 0 : first >= size || (last >= 0 && last < first)) servable = false;
+    auto& [first, last] = request.ranges.front();
+    // A last byte past the end asks for the rest of the file; httplib would announce the length asked for.
+    if (first >= 0 && last >= size) last = -1;
+    // (-1, n) asks for the last n bytes.
+    bool servable = first < 0 ? last > 0 && size > 0 : first < size && (last < 0 || last >= first);
+    if (request.has_header("If-Range") && !ifRangeMatches(request.get_header_value("If-Range"), validatorsOf(info))) {
+        servable = false;
     }
     if (!servable) request.ranges.clear();
 }
@@ -246,10 +328,12 @@ HttpStore::HttpStore(const std::string& root, HttpLimits limits)
         serveFile(root, request, response);
     });
     server_->setRequestCheck([root](httplib::Request& request) { dropRangeUnlessServable(root, request); });
-    // Other methods never reach a handler; httplib answers them, and they are logged here.
+    // The handler logs what it answers (200, 206, 404); whatever httplib answers
+    // on its own (other methods, a Range it cannot parse) is logged here.
     server_->set_logger([](const httplib::Request& request, const httplib::Response& response) {
-        if (request.method == "GET" || request.method == "HEAD") return;
-        logRequest(request, response.status, response.body.size());
+        bool handled = (request.method == "GET" || request.method == "HEAD") &&
+                       (response.status == 200 || response.status == 206 || response.status == 404);
+        if (!handled) logRequest(request, response.status, response.body.size());
     });
 }
 
@@ -320,25 +404,30 @@ void HttpStore::gatherLoop() {
         for (int i = 0; i < count; ++i) {
             int socket = events[i].data.fd;
             Accepted connection;
+            std::string head;
+            Arrival arrival;
             {
                 std::lock_guard<std::mutex> lock(waitingMutex_);
                 auto found = waiting_.find(socket);
                 if (found == waiting_.end()) continue;
-                bool failed = false;
-                if (!wholeRequestWaiting(socket, failed)) {
-                    if (failed) {
-                        ::epoll_ctl(poller_, EPOLL_CTL_DEL, socket, nullptr);
-                        ::close(socket);
-                        acceptor_.release(found->second.connection);
-                        waiting_.erase(found);
-                    }
-                    continue;
-                }
+                arrival = requestArrival(socket, head);
+                if (arrival == Arrival::Partial) continue;
                 ::epoll_ctl(poller_, EPOLL_CTL_DEL, socket, nullptr);
                 connection = found->second.connection;
                 waiting_.erase(found);
             }
-            hand(connection);
+            std::string refusal = arrival == Arrival::Whole ? refusalOf(head) : "";
+            if (arrival == Arrival::Failed) {
+                ::close(socket);
+                acceptor_.release(connection);
+            } else if (arrival == Arrival::TooLarge) {
+                answerAndRefuse(connection, TooLargeAnswer,
+                                "request headers over " + std::to_string(MostRequestBytes) + " bytes; answered 431");
+            } else if (!refusal.empty()) {
+                answerAndRefuse(connection, TooLargeAnswer, refusal);
+            } else {
+                hand(connection);
+            }
         }
         // Connections whose request did not arrive in time.
         std::vector<int> late;
@@ -375,11 +464,18 @@ void HttpStore::hand(const Accepted& connection) {
             return;
         }
     }
-    static const char busy[] =
-        "HTTP/1.1 503 Service Unavailable\r\nRetry-After: 5\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-    ::send(connection.socket, busy, sizeof busy - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
-    acceptor_.refuse(connection, "every worker busy and " + std::to_string(limits_.queue) + " requests queued; answered 503",
-                     false);
+    answerAndRefuse(connection, BusyAnswer,
+                    "every worker busy and " + std::to_string(limits_.queue) + " requests queued; answered 503");
+}
+
+void HttpStore::answerAndRefuse(const Accepted& connection, const char* answer, const std::string& reason) {
+    // What the client sent is read first (within reason): closing with unread
+    // bytes resets the connection, and the client may lose the answer.
+    char unread[16384];
+    for (int i = 0; i < 16 && ::recv(connection.socket, unread, sizeof unread, MSG_DONTWAIT) > 0; ++i) {
+    }
+    ::send(connection.socket, answer, std::strlen(answer), MSG_NOSIGNAL | MSG_DONTWAIT);
+    acceptor_.refuse(connection, reason, false);
 }
 
 void HttpStore::workerLoop() {
@@ -387,7 +483,17 @@ void HttpStore::workerLoop() {
         Accepted connection;
         {
             std::unique_lock<std::mutex> lock(queueMutex_);
-            queued_.wait_for(lock, std::chrono::milliseconds(250), [this] { return !queue_.empty() || stopRequested; });
+            // The oldest request whose address has a worker to spare: one
+            // address's requests wait behind each other, never in front of others.
+            auto next = queue_.end();
+            queued_.wait_for(lock, std::chrono::milliseconds(250), [&] {
+                next = std::find_if(queue_.begin(), queue_.end(), [&](const Accepted& waiting) {
+                    auto found = busy_.find(waiting.address);
+                    return limits_.workersPerAddress <= 0 || found == busy_.end() ||
+                           found->second < limits_.workersPerAddress;
+                });
+                return next != queue_.end() || stopRequested;
+            });
             if (stopRequested) {
                 // Requests still queued are not served any more.
                 for (const Accepted& left : queue_) {
@@ -397,13 +503,19 @@ void HttpStore::workerLoop() {
                 queue_.clear();
                 return;
             }
-            if (queue_.empty()) continue;
-            connection = queue_.front();
-            queue_.pop_front();
+            if (next == queue_.end()) continue;
+            connection = *next;
+            queue_.erase(next);
+            ++busy_[connection.address];
         }
         // One request per connection: a worker is never left waiting for a
         // second request that a client may trickle in.
-        server_->serveSocket(connection.socket, limits_.timeout);
+        server_->serveSocket(connection.socket, limits_.timeout, limits_.leastRate);
+        {
+            std::lock_guard<std::mutex> lock(queueMutex_);
+            auto found = busy_.find(connection.address);
+            if (--found->second == 0) busy_.erase(found);
+        }
         acceptor_.release(connection);
     }
 }

@@ -1,6 +1,8 @@
 // The static HTTP file store: serves the content folder read-only and logs
 // one line per request. A connection reaches a worker only once its whole
-// request has arrived, so clients that trickle or send nothing hold no worker.
+// request has arrived, so clients that trickle or send nothing hold no worker;
+// one address holds only a few workers, and a download slower than the least
+// rate is cut off, so slow readers cannot hold the store either.
 #pragma once
 #include <chrono>
 #include <condition_variable>
@@ -19,8 +21,10 @@ namespace starfell::server {
 struct HttpLimits {
     AcceptLimits accept{1024, 32};
     int workers = 128;                 // downloads served at once
+    int workersPerAddress = 8;         // of those, for one client address; 0: no cap
     int queue = 512;                   // whole requests waiting for a worker; more are answered 503
     std::chrono::seconds timeout{10};  // for the whole request to arrive, and for any stalled read or write
+    long long leastRate = 1024;        // bytes a second a download must average over each `timeout`; 0: none
 };
 
 class StoreServer;
@@ -48,6 +52,8 @@ private:
     void workerLoop();
     // A connection whose request has arrived: queued for a worker, or answered 503 when the queue is full.
     void hand(const Accepted& connection);
+    // Sends a fixed answer to a request no worker will take, closes, and logs why.
+    void answerAndRefuse(const Accepted& connection, const char* answer, const std::string& reason);
     void dropWaiting(int socket, const char* reason);
 
     std::unique_ptr<StoreServer> server_;
@@ -61,6 +67,7 @@ private:
     std::mutex queueMutex_;
     std::condition_variable queued_;
     std::deque<Accepted> queue_;
+    std::map<std::string, int> busy_;  // workers serving each client address
 
     std::vector<std::thread> threads_;
 };

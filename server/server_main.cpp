@@ -50,10 +50,15 @@ Limits of serve (each a whole number; the default suits one public machine):
                          is closed (7200)
   --http-connections N   HTTP connections open at once (1024)
   --http-workers N       downloads served at once (128)
+  --http-workers-per-address N
+                         of those, downloads served at once to one client
+                         address (8; 0: no cap); its other requests wait
   --http-queue N         whole requests waiting for a worker (512); more are
                          answered 503
   --http-timeout S       seconds for a whole request to arrive, and for any
                          stalled read or write of a download (10)
+  --http-least-rate B    bytes a second a download must average over each
+                         --http-timeout, or it is cut off (1024; 0: none)
 When descriptors or threads run out, new connections are refused with a log
 line (at most one a second) and accepting pauses, up to 1 s.
 
@@ -161,6 +166,8 @@ std::string parseLimits(std::map<std::string, std::string>& options, TcpLimits& 
         {"idle-timeout", 1, 30L * 24 * 3600, [&](long v) { tcp.idleTimeout = std::chrono::seconds(v); }},
         {"http-connections", 1, 1000000, [&](long v) { http.accept.maxConnections = static_cast<int>(v); }},
         {"http-workers", 1, 10000, [&](long v) { http.workers = static_cast<int>(v); }},
+        {"http-workers-per-address", 0, 10000, [&](long v) { http.workersPerAddress = static_cast<int>(v); }},
+        {"http-least-rate", 0, 1L << 30, [&](long v) { http.leastRate = v; }},
         {"http-queue", 0, 1000000, [&](long v) { http.queue = static_cast<int>(v); }},
         {"http-timeout", 1, 3600, [&](long v) { http.timeout = std::chrono::seconds(v); }},
     };
@@ -218,7 +225,8 @@ int serve(std::map<std::string, std::string> options) {
     for (const auto& [name, value] : options) {
         static const std::set<std::string> known = {
             "root", "address", "scenario", "log", "tcp-port", "http-port", "max-connections", "max-per-address",
-            "hello-timeout", "idle-timeout", "http-connections", "http-workers", "http-queue", "http-timeout"};
+            "hello-timeout", "idle-timeout", "http-connections", "http-workers", "http-workers-per-address",
+            "http-queue", "http-timeout", "http-least-rate"};
         if (!known.count(name)) return fail("unknown option --" + name + " (see --help)");
     }
     if (!options.count("root")) return fail("serve needs --root DIR (see --help)");

@@ -209,8 +209,8 @@ def test_http_store_serves_and_logs(server):
 
 def test_http_store_resumes_only_the_same_file(server):
     """A Range with If-Range is served 206 only while the validator names the
-    stored file; any other condition, or a start past the end, gets the whole
-    file with 200 (httplib alone would apply the range regardless)."""
+    stored file; any other condition, a start past the end, or several ranges
+    get the whole file with 200 (httplib alone would apply the ranges regardless)."""
     import http.client
     import os
     path = server.content.root / "patches" / "1001.zip"
@@ -240,6 +240,22 @@ def test_http_store_resumes_only_the_same_file(server):
         status, headers, whole = get(asked)
         assert (status, whole) == (200, body) and "Content-Range" not in headers, asked
     server.wait_for_log(r"^http GET /patches/1001\.zip 206 10000$", count=3)
+    # A last byte past the end asks for the rest.
+    status, headers, part = get({"Range": "bytes=4000-99999"})
+    assert (status, part, headers["Content-Range"]) == (206, body[4000:], "bytes 4000-9999/10000")
+
+    # Several ranges get the whole file once; a Range header longer than any one range needs, up to
+    # 64 KiB of it, is refused before it is parsed, and the store serves on.
+    for ranges in (["0-", "0-"], ["0-9999"] * 10):
+        status, headers, whole = get({"Range": "bytes=" + ",".join(ranges)})
+        assert (status, headers["Content-Length"], whole) == (200, "10000", body), ranges
+    assert get({"Range": "bytes=" + "0-," * 300 + "0-"})[0] == 431
+    try:
+        assert get({"Range": "bytes=" + "0-," * 21845 + "0-"})[0] == 431
+    except ConnectionError:
+        pass  # or closed while the header was still arriving
+    server.wait_for_log(r"^http refused 1 connection: Range header of 908 bytes \(at most 100\); answered 431$")
+    assert get({})[2] == body
 
     # The same size written again a moment later is another file: its tag differs.
     path.write_bytes(os.urandom(10_000))

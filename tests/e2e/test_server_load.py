@@ -1,6 +1,6 @@
 # starfell-server under load and abuse, on loopback: a thousand launchers at
-# once, hundreds of clients that trickle or never send, an exhausted open-file
-# limit, and clients that try to forge or bloat the log. Clients come from many
+# once, hundreds of clients that trickle or never send or read slowly, an
+# exhausted open-file limit, and clients that try to forge or bloat the log. Clients come from many
 # loopback source addresses, as from many machines.
 import asyncio
 import os
@@ -98,6 +98,33 @@ async def slow_client(address, port, src, trickle, stop):
         writer.close()
 
 
+async def pause(stop, seconds):
+    try:
+        await asyncio.wait_for(stop.wait(), seconds)
+    except asyncio.TimeoutError:
+        pass
+
+
+async def slow_reader(address, src, stop):
+    """Asks for the 50 MB patch and reads it at 64 KiB a second, asking again
+    whenever the server cuts it off, until `stop` is set: a client that means
+    to hold a download worker."""
+    while not stop.is_set():
+        try:
+            reader, writer = await asyncio.open_connection(address, 80, local_addr=(src, 0))
+        except OSError:
+            return
+        try:
+            writer.write(b"GET /patches/1002.zip HTTP/1.1\r\nHost: x\r\n\r\n")
+            while not stop.is_set() and await reader.read(6553):
+                await pause(stop, 0.1)
+        except OSError:
+            pass
+        finally:
+            writer.close()
+        await pause(stop, 1)
+
+
 def timed_download(url):
     started = time.monotonic()
     body = urllib.request.urlopen(url, timeout=60).read()
@@ -107,14 +134,16 @@ def timed_download(url):
 def test_slow_clients_do_not_hold_up_launchers(server):
     fill_content(server)
     (server.content.root / "patches" / "1002.zip").write_bytes(os.urandom(50 * 1024 * 1024))
-    server.start()
+    # The least rate is raised above the slow readers' pace, far below that of the downloads measured.
+    server.start(extra=["--http-least-rate", str(1024 * 1024)])
     url = f"http://{server.address}/patches/1002.zip"
 
     def measure():
         started = time.monotonic()
         asyncio.run(conversation(server.address, "127.0.0.1"))
         talk = time.monotonic() - started
-        download, size = min(timed_download(url) for _ in range(3))
+        # The slowest of three: one that waits for a worker must show.
+        download, size = max(timed_download(url) for _ in range(3))
         assert size == 50 * 1024 * 1024
         return talk, download
 
@@ -124,14 +153,25 @@ def test_slow_clients_do_not_hold_up_launchers(server):
         stop = asyncio.Event()
         clients = [asyncio.create_task(slow_client(server.address, 9538 if n % 2 else 80, source(n, 78),
                                                    n % 4 < 2, stop)) for n in range(500)]
+        # Four addresses of slow readers, each with as many downloads as it may open: together as many
+        # as there are workers, unless one address gets only a few of them.
+        clients += [asyncio.create_task(slow_reader(server.address, f"127.80.0.{1 + n // 32}", stop))
+                    for n in range(4 * 32)]
+        started = time.monotonic()
         await asyncio.sleep(3)  # every slow client connected and trickling
-        result = await asyncio.get_running_loop().run_in_executor(None, measure)
+        loop = asyncio.get_running_loop()
+        result = await loop.run_in_executor(None, measure)
+        # The slow readers are cut off, the first of them within two periods of the time limit.
+        await loop.run_in_executor(None, lambda: server.wait_for_log(
+            r"^http GET /patches/1002\.zip 200 \d+ cut off$", count=8, timeout=30))
+        cut = time.monotonic() - started
         stop.set()
         await asyncio.gather(*clients)
-        return result
-    flood_talk, flood_download = asyncio.run(flood_and_measure())
-    print(f"\nconversation {quiet_talk:.2f} s quiet, {flood_talk:.2f} s beside 500 slow clients; "
-          f"50 MB download {quiet_download:.2f} s quiet, {flood_download:.2f} s beside them")
+        return result + (cut,)
+    flood_talk, flood_download, cut = asyncio.run(flood_and_measure())
+    print(f"\nconversation {quiet_talk:.2f} s quiet, {flood_talk:.2f} s beside 500 slow clients and 128 slow "
+          f"readers; 50 MB download {quiet_download:.2f} s quiet, {flood_download:.2f} s beside them; "
+          f"8 slow readers cut off after {cut:.1f} s")
     # Half a second of slack for a loaded test machine; a held-up worker costs a whole time limit (10 s).
     assert flood_talk <= 2 * quiet_talk + 0.5
     assert flood_download <= 2 * quiet_download + 0.5
