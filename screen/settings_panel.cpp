@@ -10,6 +10,9 @@ const ImVec4 HeadingColour(1.0f, 0.6f, 0.0f, 1.0f);
 constexpr float SliderWidth = 140.0f;
 constexpr int FpsMin = 60;
 constexpr int FpsMax = 1000;
+// A number typed into a slider (Ctrl+click) is held to the slider's range like
+// a dragged one: the game would otherwise get widths such as 0 or 99999.
+constexpr ImGuiSliderFlags SliderFlags = ImGuiSliderFlags_AlwaysClamp;
 
 void heading(const char* text) {
     ImGui::PushStyleColor(ImGuiCol_Text, HeadingColour);
@@ -32,18 +35,18 @@ void drawSettingsPanel() {
     ImGui::TextUnformatted("Width ");
     ImGui::SameLine();
     ImGui::SetNextItemWidth(SliderWidth);
-    if (ImGui::SliderInt("##Width", &settings.screenWidth, limits.widthMin, limits.widthMax, "%d", 0))
+    if (ImGui::SliderInt("##Width", &settings.screenWidth, limits.widthMin, limits.widthMax, "%d", SliderFlags))
         saveResolution();
     ImGui::TextUnformatted("Height");
     ImGui::SameLine();
     ImGui::SetNextItemWidth(SliderWidth);
-    if (ImGui::SliderInt("##Height", &settings.screenHeight, limits.heightMin, limits.heightMax, "%d", 0))
+    if (ImGui::SliderInt("##Height", &settings.screenHeight, limits.heightMin, limits.heightMax, "%d", SliderFlags))
         saveResolution();
     ImGui::Spacing();
 
     heading("FPS");
     ImGui::SetNextItemWidth(SliderWidth);
-    if (ImGui::SliderInt("##FPS", &settings.fpsLimit, FpsMin, FpsMax, "%d", 0)) saveFpsLimit();
+    if (ImGui::SliderInt("##FPS", &settings.fpsLimit, FpsMin, FpsMax, "%d", SliderFlags)) saveFpsLimit();
     ImGui::Spacing();
 
     heading("Extra");
