@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ms::Signature signature;
     if (ms::parseSignature(text, signature)) {
         check(size <= ms::kMaximumSignatureFileSize);
-        std::uint8_t signatureBytes[2 + 8 + 64] = {'E', std::uint8_t(signature.algorithm == ms::Algorithm::Legacy ? 'd' : 'D')};
+        std::uint8_t signatureBytes[2 + 8 + 64] = {'E', 'D'};
         for (std::size_t i = 0; i < 8; ++i) signatureBytes[2 + i] = signature.keyId[i];
         for (std::size_t i = 0; i < 64; ++i) signatureBytes[10 + i] = signature.signature[i];
         // Rebuild everything after the untrusted comment and compare byte for byte.
@@ -61,14 +61,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(!ms::keyIdText(key.keyId).empty());
     }
 
-    // The file name check on the same text: a name it accepts appears as a whole field.
+    // The place check on the same text: a store path it accepts appears as a
+    // whole path field, and its last part as a whole file field.
     const std::size_t split = text.find('\n');
     if (split != std::string_view::npos) {
-        const std::string_view comment = text.substr(0, split), name = text.substr(split + 1);
-        if (ms::commentNamesFile(comment, name)) {
-            const std::string field = "file:" + std::string(name);
+        const std::string_view comment = text.substr(0, split), path = text.substr(split + 1);
+        if (ms::commentBindsStorePath(comment, path)) {
             const std::string padded = "\t" + std::string(comment) + "\t";
-            check(padded.find("\t" + field + "\t") != std::string::npos);
+            check(padded.find("\tpath:" + std::string(path) + "\t") != std::string::npos);
+            const std::string name(path.substr(path.find_last_of('/') + 1));
+            check(padded.find("\tfile:" + name + "\t") != std::string::npos);
         }
     }
     return 0;
