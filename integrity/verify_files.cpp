@@ -4,7 +4,6 @@
 #include "integrity/verify_files.h"
 
 #include <algorithm>
-#include <mutex>
 
 #include "base/diagnostics.h"
 #include "base/file_platform.h"
@@ -23,9 +22,6 @@
 namespace starfell {
 
 namespace {
-
-// Two runs at once would download over each other's files.
-std::mutex verificationMutex;
 
 bool isAscii(const std::string& text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
@@ -122,7 +118,6 @@ void verifyGameFiles(const std::string& packet, const std::string& folder, const
 
 void verifyGameFiles(const std::string& packet, const std::string& folder,
                      const std::vector<std::string>& repairBaseUrls, RepairGuard guard) {
-    std::lock_guard<std::mutex> serialised(verificationMutex);
     launcherState.setStatusText("Checking missing files.");
     launcherState.phase = LauncherPhase::Verifying;
 

@@ -8,8 +8,8 @@ namespace starfell {
 
 // Handler of a FileCheck packet (whole packet, type included): checks every
 // listed file in the launcher's folder, re-downloads the wrong ones from the
-// web site, and reports through launcherState. Runs one at a time: a second
-// packet waits until the first run has finished.
+// web site, and reports through launcherState. Runs on the file worker, one
+// list at a time.
 void verifyGameFiles(const std::string& packet);
 
 // Whether repairs first close a running game client with the player's consent
