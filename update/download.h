@@ -1,6 +1,6 @@
 // Downloads over HTTP with progress: the one process-wide `downloader`, whose
-// whole-percent figure drives the progress bar, the single transfer
-// `downloadFile`, and `fetchFile`, which adds mirrors, retries and resume.
+// whole-percent figure drives the progress bar, and `fetchFile`, the one way
+// every file arrives (mirrors, retries, resume, size bound, verdict).
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -29,14 +29,6 @@ Downloader& unshownDownloader();
 
 // The shared instance's figure, for code that only shows it.
 std::int32_t downloadPercent();
-
-// Clears a cached copy of the URL and any file at the destination, then
-// downloads. Failures are written as diagnostic lines only; callers notice a
-// missing file later. On Linux a failed transfer (an HTTP status of 400 or
-// more included) leaves no file at the destination: its "HRESULT" is the
-// negated HTTP status, or the negated transfer error code.
-void downloadFile(Downloader& downloader, const std::wstring& url, const std::wstring& destination);
-void downloadFile(Downloader& downloader, const std::string& url, const std::string& destination);
 
 // Decides whether a completed download may be used (a signature check, for
 // example) while it still lies under its temporary name `path`: `base` is the

@@ -15,7 +15,6 @@
 #include <mutex>
 #include <thread>
 
-#include "app/packet_handlers.h"
 #include "base/socket_platform.h"
 #include "core/launcher_state.h"
 #include "core/packet.h"
