@@ -13,6 +13,7 @@
 #include "build_config.h"
 #include "update/archive_files.h"
 #include "update/download_platform.h"
+#include "update/transfer_rate.h"
 
 namespace starfell {
 
@@ -23,6 +24,21 @@ std::int32_t progressPercent(std::uint64_t received, std::uint64_t total, std::i
     const double figure = static_cast<float>(received) / static_cast<float>(total) * 100.0;
     if (figure >= 100.0) return 100;
     return static_cast<std::int32_t>(figure);
+}
+
+Downloader downloader;
+
+Downloader& unshownDownloader() {
+    static Downloader* instance = new Downloader;  // never destroyed: workers may outlive exit()
+    return *instance;
+}
+
+std::int32_t downloadPercent() { return downloader.percent.load(std::memory_order_relaxed); }
+
+void Downloader::OnProgress(std::uint64_t received, std::uint64_t total) {
+    percent.store(progressPercent(received, total, percent.load(std::memory_order_relaxed)),
+                  std::memory_order_relaxed);
+    if (this == &downloader) downloadTransferRate().record(received, total);
 }
 
 std::uint64_t maximumDownloadBytes() { return std::uint64_t{STARFELL_MAXIMUM_DOWNLOAD_MIB} * 1024 * 1024; }

@@ -2,6 +2,7 @@
 // whole-percent figure drives the progress bar, and `fetchFile`, the one way
 // every file arrives (mirrors, retries, resume, size bound, verdict).
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -16,9 +17,13 @@ namespace starfell {
 // figure is clamped to 0..100 for a server that sends more than it announced.
 std::int32_t progressPercent(std::uint64_t received, std::uint64_t total, std::int32_t previous);
 
-// The progress callback of every download; each platform defines the whole
-// class (update/downloader_win32.h, update/downloader_posix.h).
-class Downloader;
+// What a download reports its progress to. `percent` is never reset: a new
+// download shows the previous figure until its own first bytes arrive.
+class Downloader {
+public:
+    std::atomic<std::int32_t> percent{0};
+    void OnProgress(std::uint64_t received, std::uint64_t total);
+};
 
 // The process-wide instance that every download reports to.
 extern Downloader downloader;

@@ -13,26 +13,8 @@
 
 #include "base/text_utils.h"
 #include "update/download_platform.h"
-#include "update/downloader_posix.h"
-#include "update/transfer_rate.h"
 
 namespace starfell {
-
-Downloader downloader;
-
-Downloader& unshownDownloader() {
-    static Downloader* instance = new Downloader;  // never destroyed: workers may outlive exit()
-    return *instance;
-}
-
-std::int32_t downloadPercent() { return downloader.percent.load(std::memory_order_relaxed); }
-
-int Downloader::OnProgress(std::uint64_t progress, std::uint64_t progressMax, unsigned long, const wchar_t*) {
-    percent.store(progressPercent(progress, progressMax, percent.load(std::memory_order_relaxed)),
-                  std::memory_order_relaxed);
-    if (this == &downloader) downloadTransferRate().record(progress, progressMax);
-    return 0;
-}
 
 namespace download_platform {
 
@@ -131,8 +113,9 @@ size_t writeBody(char* data, size_t size, size_t count, void* opaque) {
 int reportProgress(void* opaque, curl_off_t total, curl_off_t now, curl_off_t, curl_off_t) {
     const Request& request = *static_cast<Request*>(opaque);
     const std::uint64_t before = request.body->start();
-    return request.progress->OnProgress(before + static_cast<std::uint64_t>(now),
-                                        total ? before + static_cast<std::uint64_t>(total) : 0);
+    request.progress->OnProgress(before + static_cast<std::uint64_t>(now),
+                                 total ? before + static_cast<std::uint64_t>(total) : 0);
+    return 0;
 }
 
 }  // namespace

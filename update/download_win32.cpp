@@ -24,41 +24,8 @@
 #include "base/system_libraries_win32.h"
 #include "base/text_utils.h"
 #include "update/download_platform.h"
-#include "update/downloader_win32.h"
-#include "update/transfer_rate.h"
 
 namespace starfell {
-
-Downloader downloader;
-
-Downloader& unshownDownloader() {
-    static Downloader* instance = new Downloader;  // never destroyed: workers may outlive exit()
-    return *instance;
-}
-
-std::int32_t downloadPercent() { return downloader.percent.load(std::memory_order_relaxed); }
-
-// The object has static lifetime and no reference count, so every interface
-// request is refused and AddRef/Release do nothing.
-HRESULT Downloader::QueryInterface(REFIID, void** object) {
-    if (object) *object = nullptr;
-    return E_NOTIMPL;
-}
-ULONG Downloader::AddRef() { return 0; }
-ULONG Downloader::Release() { return 0; }
-HRESULT Downloader::OnStartBinding(DWORD, IBinding*) { return E_NOTIMPL; }
-HRESULT Downloader::GetPriority(LONG*) { return E_NOTIMPL; }
-HRESULT Downloader::OnLowResource(DWORD) { return E_NOTIMPL; }
-HRESULT Downloader::OnProgress(ULONG progress, ULONG progressMax, ULONG, LPCWSTR) {
-    percent.store(progressPercent(progress, progressMax, percent.load(std::memory_order_relaxed)),
-                  std::memory_order_relaxed);
-    if (this == &downloader) downloadTransferRate().record(progress, progressMax);
-    return S_OK;
-}
-HRESULT Downloader::OnStopBinding(HRESULT, LPCWSTR) { return E_NOTIMPL; }
-HRESULT Downloader::GetBindInfo(DWORD*, BINDINFO*) { return E_NOTIMPL; }
-HRESULT Downloader::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) { return E_NOTIMPL; }
-HRESULT Downloader::OnObjectAvailable(REFIID, IUnknown*) { return E_NOTIMPL; }
 
 namespace download_platform {
 
@@ -138,7 +105,7 @@ public:
     }
     STDMETHODIMP GetPriority(LONG*) override { return E_NOTIMPL; }
     STDMETHODIMP OnLowResource(DWORD) override { return E_NOTIMPL; }
-    STDMETHODIMP OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode, LPCWSTR statusText) override {
+    STDMETHODIMP OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode, LPCWSTR) override {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (statusCode == BINDSTATUS_SENDINGREQUEST) requestSent_ = true;
@@ -146,8 +113,7 @@ public:
         }
         // A continued file shows its progress as a share of the whole file.
         const std::uint64_t before = status_ == 206 ? body_.kept() : 0;
-        progress_.OnProgress(static_cast<ULONG>(before + progress), progressMax ? static_cast<ULONG>(before + progressMax) : 0,
-                             statusCode, statusText);
+        progress_.OnProgress(before + progress, progressMax ? before + progressMax : 0);
         std::lock_guard<std::mutex> lock(mutex_);
         if (overdue(Clock::now())) return E_ABORT;
         return S_OK;
