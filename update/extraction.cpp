@@ -327,17 +327,23 @@ bool Extraction::extractEntry(unsigned index) {
     }
     useFirstSpelling(components);
 
-    // Create the folders level by level, never passing through a link.
+    // Create the folders level by level, never passing through a link. A
+    // folder already made or checked for an earlier entry is not asked again.
     std::string path = folder_;
     const size_t folders = isDirectory ? components.size() : components.size() - 1;
     for (size_t i = 0; i < folders; ++i) {
         path += components[i];
+        if (knownFolders_.count(path)) {
+            path += fs::kSeparator;
+            continue;
+        }
         if (archive_files::isLink(path)) {
             writeDiagnostic(std::string("Refused unsafe entry: ") + stat.m_filename);
             return false;
         }
         // A new folder is a new name in the folder above it.
         if (archive_files::makeDirectory(path) == fs::kSuccess) touchedFolders_.insert(folder_ + joined(components, i));
+        knownFolders_.insert(path);
         path += fs::kSeparator;
     }
     if (isDirectory) return true;

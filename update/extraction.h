@@ -49,6 +49,7 @@ private:
     std::map<std::string, std::string> spellings_;  // ASCII-lowercased path -> first spelling
     std::set<std::string> pendingPaths_;             // files started since the last finish()
     std::set<std::string> touchedFolders_;
+    std::set<std::string> knownFolders_;  // folders on the way to earlier entries
     bool drainFailed_ = false;  // a failure met when a repeated entry waited for the one before
     std::unique_ptr<EntryWriter> writer_;
 };
