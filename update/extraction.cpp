@@ -87,7 +87,9 @@ public:
         flusher_.join();
     }
 
-    void begin(const std::string& target, bool executable) {
+    // `size`: the bytes the entry announces, so a small entry's block is small.
+    void begin(const std::string& target, bool executable, std::uint64_t size) {
+        unannounced_ = size;
         Piece piece;
         piece.kind = Piece::Begin;
         piece.target = target;
@@ -98,8 +100,12 @@ public:
     void append(const void* data, std::size_t size) {
         const char* bytes = static_cast<const char*>(data);
         while (size > 0) {
-            if (block_.capacity() < kBlockSize) block_.reserve(kBlockSize);
+            if (block_.capacity() == 0) {
+                const std::uint64_t wanted = std::max<std::uint64_t>(unannounced_, size);
+                block_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, wanted)));
+            }
             const std::size_t part = std::min(size, kBlockSize - block_.size());
+            unannounced_ -= std::min<std::uint64_t>(unannounced_, part);
             block_.insert(block_.end(), bytes, bytes + part);
             bytes += part;
             size -= part;
@@ -141,8 +147,10 @@ private:
 
     void push(Piece piece) {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return queuedBytes_ + piece.bytes.size() <= kMostQueuedBytes || queuedBytes_ == 0; });
-        queuedBytes_ += piece.bytes.size();
+        // Counted by what the blocks hold in memory, not by their contents.
+        const std::size_t held = piece.bytes.capacity();
+        changed_.wait(lock, [&] { return queuedBytes_ + held <= kMostQueuedBytes || queuedBytes_ == 0; });
+        queuedBytes_ += held;
         pieces_.push_back(std::move(piece));
         changed_.notify_all();
     }
@@ -169,7 +177,7 @@ private:
                 if (pieces_.empty()) return;
                 piece = std::move(pieces_.front());
                 pieces_.pop_front();
-                queuedBytes_ -= piece.bytes.size();
+                queuedBytes_ -= piece.bytes.capacity();
             }
             changed_.notify_all();
             switch (piece.kind) {
@@ -275,7 +283,10 @@ private:
         }
     }
 
-    std::vector<char> block_;  // the block being filled (calling thread only)
+    // The calling thread's side: the block being filled and what is left of
+    // the entry's announced size.
+    std::vector<char> block_;
+    std::uint64_t unannounced_ = 0;
 
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -367,7 +378,7 @@ bool Extraction::extractEntry(unsigned index) {
         writeDiagnostic("Failed to extract: " + path);
         return false;
     }
-    writer_->begin(path, isExecutableEntry(stat));
+    writer_->begin(path, isExecutableEntry(stat), stat.m_uncomp_size);
     const bool produced = produceContent(index, stat.m_uncomp_size);
     writer_->end(produced);
     return produced;
