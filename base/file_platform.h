@@ -47,6 +47,8 @@ std::uint32_t moveFile(const std::wstring& from, const std::wstring& to);
 // missing, and after a crash it holds either the old or the whole new content.
 std::uint32_t replaceFile(const std::wstring& from, const std::wstring& to);
 std::uint32_t replaceFile(const std::string& from, const std::string& to);
+// The same for a file whose bytes the caller has already written through.
+std::uint32_t replaceFlushedFile(const std::wstring& from, const std::wstring& to);
 // Writes a folder's list of names through to the disk, so files renamed or
 // created in it survive a crash (nothing to do where a rename is written through).
 void flushFolder(const std::wstring& folder);

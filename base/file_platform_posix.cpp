@@ -93,6 +93,10 @@ std::uint32_t replaceFile(const std::wstring& from, const std::wstring& to) {
     return replaceFile(wideToUtf8(from), wideToUtf8(to));
 }
 
+std::uint32_t replaceFlushedFile(const std::wstring& from, const std::wstring& to) {
+    return std::rename(wideToUtf8(from).c_str(), wideToUtf8(to).c_str()) == 0 ? kSuccess : errorFromErrno(errno);
+}
+
 void flushFolder(const std::wstring& folder) { flushPath(wideToUtf8(folder), O_DIRECTORY); }
 
 std::vector<std::wstring> listFiles(const std::wstring& folder) {

@@ -62,6 +62,10 @@ std::uint32_t replaceFile(const std::string& from, const std::string& to) {
     return MoveFileExA(from.c_str(), to.c_str(), kReplaceFlags) ? kSuccess : GetLastError();
 }
 
+std::uint32_t replaceFlushedFile(const std::wstring& from, const std::wstring& to) {
+    return MoveFileExW(from.c_str(), to.c_str(), kReplaceFlags) ? kSuccess : GetLastError();
+}
+
 // MOVEFILE_WRITE_THROUGH already commits each rename with its folder entry.
 void flushFolder(const std::wstring&) {}
 

@@ -74,7 +74,7 @@ std::string launcherFolderNarrow() { return folderFromPieces(fs::modulePathNarro
 bool deleteFileWithRetries(const std::wstring& path) { return deleteWithRetries(path); }
 bool deleteFileWithRetries(const std::string& path) { return deleteWithRetries(path); }
 
-bool replaceFileKeepingAttributes(const std::string& replacement, const std::string& target) {
+bool replaceFileKeepingAttributes(const std::string& replacement, const std::string& target, bool flushed) {
     const std::wstring from = utf8ToWide(replacement), to = utf8ToWide(target);
     // Windows refuses to rename over a protected file: its protective
     // attributes are cleared for the rename and given to the new file.
@@ -89,7 +89,7 @@ bool replaceFileKeepingAttributes(const std::string& replacement, const std::str
     // A file that is briefly locked gets three attempts, 100 ms apart.
     std::uint32_t error = fs::kSuccess;
     for (int attempt = 0; attempt < 3; ++attempt) {
-        error = fs::replaceFile(from, to);
+        error = flushed ? fs::replaceFlushedFile(from, to) : fs::replaceFile(from, to);
         if (error != fs::kAccessDenied && error != fs::kSharingViolation) break;
         fs::sleepMilliseconds(100);
     }

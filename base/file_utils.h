@@ -25,8 +25,9 @@ bool deleteFileWithRetries(const std::string& path);
 // in one step, written through to the disk first, so `target` is never
 // missing. A replaced file's read-only, hidden and system attributes stay; a
 // locked one gets three attempts 100 ms apart. False after one diagnostic
-// line, with `replacement` removed and `target` as it was.
-bool replaceFileKeepingAttributes(const std::string& replacement, const std::string& target);
+// line, with `replacement` removed and `target` as it was. With `flushed`
+// the caller has already written `replacement` through to the disk.
+bool replaceFileKeepingAttributes(const std::string& replacement, const std::string& target, bool flushed = false);
 
 // Creates the one directory that is to hold `path`; true when it exists afterwards.
 bool createParentDirectory(const std::string& path);

@@ -1,13 +1,16 @@
 // Command-line driver for the update benchmarks (bench/extract, bench/download,
-// bench/signature): runs one extraction, fetch or signature check through
-// the launcher's own code.
+// bench/signature, bench/update): runs one extraction, fetch, signature
+// check or whole update through the launcher's own code.
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "base/text_utils.h"
+#include "core/launcher_state.h"
+#include "integrity/verify_files.h"
 #include "update/download.h"
 #include "update/patches.h"
 #include "update/signature.h"
@@ -33,6 +36,33 @@ bool readPublicKey(const std::string& path, starfell::minisign::PublicKey& key) 
     return false;
 }
 
+// A packet of `type` holding `texts` as length-prefixed texts after `count`
+// (when not negative).
+std::string packetOf(const char* type, int count, const std::vector<std::string>& texts) {
+    std::string packet(type, 4);
+    if (count >= 0) packet += static_cast<char>(count);
+    for (const std::string& text : texts) packet += static_cast<char>(text.size() & 0xFF) + text.substr(0, 255);
+    return packet;
+}
+
+// An update as the launcher runs it: the patch list applied from the store at
+// BASE over FOLDER, then a file check of PATH=DIGEST entries repaired from it.
+int update(const std::string& base, const std::string& folder, const std::string& patches, int count, char** files) {
+    using namespace starfell;
+    const WorkContext context = workContextFor(utf8ToWide(folder), base);
+    applyPatchList(packetOf("\xEA\x03\x00\x00", -1, {patches}), context);
+    std::vector<std::string> texts{""};
+    for (int i = 0; i < count; ++i) {
+        const std::string entry = files[i];
+        const std::string path = entry.substr(0, entry.rfind('='));
+        texts.insert(texts.end(), {path, path, entry.substr(entry.rfind('=') + 1)});
+    }
+    verifyGameFiles(packetOf("\xEB\x03\x00\x00", count, texts), context);
+    const std::string status = launcherState.statusText();
+    std::printf("%s\n", status.c_str());
+    return status == "Ready." ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -56,8 +86,10 @@ int main(int argc, char** argv) {
         std::printf("%s\n", describe(verdict));
         return verdict == SignatureVerdict::Good ? 0 : 1;
     }
+    if (argc >= 5 && argc <= 259 && std::strcmp(argv[1], "update") == 0)
+        return update(argv[2], argv[3], argv[4], argc - 5, argv + 5);
     std::fprintf(stderr,
                  "usage: update_bench extract ARCHIVE FOLDER | fetch BASE PATH FILE [PUBLIC_KEY]"
-                 " | check PUBLIC_KEY FILE STORE_PATH\n");
+                 " | check PUBLIC_KEY FILE STORE_PATH | update BASE FOLDER PATCH_LIST [PATH=DIGEST...]\n");
     return 2;
 }

@@ -4,6 +4,7 @@
 #include "integrity/verify_files.h"
 
 #include <algorithm>
+#include <set>
 
 #include "base/diagnostics.h"
 #include "base/file_platform.h"
@@ -11,6 +12,7 @@
 #include "base/text_utils.h"
 #include "core/launcher_state.h"
 #include "core/packet.h"
+#include "integrity/file_digests.h"
 #include "integrity/file_md5.h"
 #include "update/download.h"
 #include "update/archive_files.h"
@@ -29,10 +31,17 @@ bool isAscii(const std::string& text) {
 // Appended to a game file's name while its repair is downloaded beside it.
 constexpr char kRepairSuffix[] = ".starfell-partial";
 
-// True when the digest of the file is accepted: the digest text occurs in the
+// True when a file's digest is accepted: the digest text occurs in the
 // expected text (lowercase digits only, so an uppercase digest never matches).
-bool accepted(const std::wstring& localPath, const std::string& expectedDigests) {
-    return expectedDigests.find(fileMd5(localPath)) != std::string::npos;
+bool accepted(const std::string& digest, const std::string& expectedDigests) {
+    return expectedDigests.find(digest) != std::string::npos;
+}
+
+// Where a listed file lies in the game folder: server paths may use either
+// separator; the platform's own is used.
+std::string localPathOf(const std::string& folder, std::string relativePath) {
+    std::replace(relativePath.begin(), relativePath.end(), '\\', fs::kSeparator);
+    return folder + relativePath;
 }
 
 // Downloads a replacement beside `localPath` into the one folder that is to
@@ -53,7 +62,7 @@ bool repairFile(const WorkContext& context, const std::string& urlPath, const st
     const bool fetched =
         context.guardRunningGame ? guardedFetch(downloader, repairBaseUrls, urlPath, utf8ToWide(temporary), signedDownloadCheck())
                 : fetchFile(downloader, repairBaseUrls, urlPath, utf8ToWide(temporary), signedDownloadCheck());
-    if (!fetched || !accepted(utf8ToWide(temporary), expectedDigests)) {
+    if (!fetched || !accepted(fileMd5(utf8ToWide(temporary)), expectedDigests)) {
         fs::removeFile(utf8ToWide(temporary));
         return false;
     }
@@ -75,6 +84,31 @@ bool reachesThroughLink(const std::string& folder, const std::string& relativePa
         path += fs::kSeparator;
     }
     return archive_files::isLink(path.substr(0, path.size() - 1) + kRepairSuffix);
+}
+
+// One spelling for every name of the same file (either separator, any ASCII case).
+std::string sameFileKey(std::string path) {
+    for (char& c : path) c = c == '\\' ? '/' : (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    return path;
+}
+
+// The local path of every entry a check reads, in list order as far as the
+// list can be read; empty for an entry refused unread.
+std::vector<std::wstring> listedFiles(const std::string& packet, const std::string& folder) {
+    PacketReader reader(packet, 4);
+    std::uint8_t count = 0;
+    std::string header;
+    reader.readByte(count);
+    reader.readText(header);
+    std::vector<std::wstring> paths;
+    for (int i = 0; i < count; ++i) {
+        std::string relativePath, downloadName, expectedDigests;
+        if (!reader.readText(relativePath) || !reader.readText(downloadName) || !reader.readText(expectedDigests))
+            break;
+        const bool read = !isUnsafeRelativePath(relativePath) && repairStorePath(relativePath, downloadName);
+        paths.push_back(read ? utf8ToWide(localPathOf(folder, relativePath)) : std::wstring());
+    }
+    return paths;
 }
 
 }  // namespace
@@ -121,6 +155,12 @@ void verifyGameFiles(const std::string& packet, const WorkContext& context) {
     reader.readByte(count);
     reader.readText(header);  // read past; its text is not used
 
+    // The listed files are hashed ahead on every core; this loop still takes
+    // their digests, repairs and sets status texts one file at a time in
+    // list order. A file repaired earlier in the run is read again.
+    FileDigests digests(listedFiles(packet, folder));
+    std::set<std::string> repaired;
+
     int ok = 0;
     std::vector<std::string> failedNames;
     int handled = 0;
@@ -143,12 +183,10 @@ void verifyGameFiles(const std::string& packet, const WorkContext& context) {
             failedNames.push_back(relativePath);
             continue;
         }
-        // Server paths may use either separator; use the platform's own.
-        std::string nativePath = relativePath;
-        std::replace(nativePath.begin(), nativePath.end(), '\\', fs::kSeparator);
-        const std::string localPath = folder + nativePath;
-
-        if (accepted(utf8ToWide(localPath), expectedDigests)) {
+        const std::string localPath = localPathOf(folder, relativePath);
+        const std::string digest =
+            repaired.count(sameFileKey(localPath)) ? fileMd5(utf8ToWide(localPath)) : digests.take(handled);
+        if (accepted(digest, expectedDigests)) {
             ++ok;
             continue;
         }
@@ -158,6 +196,7 @@ void verifyGameFiles(const std::string& packet, const WorkContext& context) {
             continue;
         }
         launcherState.setStatusText("Downloading " + relativePath + " file.");
+        repaired.insert(sameFileKey(localPath));
         if (repairFile(context, *urlPath, localPath, expectedDigests)) {
             ++ok;
         } else {

@@ -33,6 +33,11 @@ public:
     // `executable`: with the execute bits where the platform has them.
     bool create(const std::string& path, bool executable = false);
     bool write(const void* data, std::size_t size);
+    // Asks the system to start writing the file's bytes to the disk now, so a
+    // later flush finds most of them there (a hint; Linux only).
+    void startWriteBack();
+    // Returns once the file's bytes are on the disk; false when they may not be.
+    bool flush();
     // False when the last buffered bytes could not be written.
     bool close();
 

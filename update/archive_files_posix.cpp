@@ -65,6 +65,14 @@ bool OutputFile::write(const void* data, std::size_t size) {
     return true;
 }
 
+void OutputFile::startWriteBack() {
+#ifdef __linux__
+    sync_file_range(static_cast<int>(handle_), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
+bool OutputFile::flush() { return fdatasync(static_cast<int>(handle_)) == 0; }
+
 bool OutputFile::close() {
     if (handle_ < 0) return true;
     const bool closed = ::close(static_cast<int>(handle_)) == 0;

@@ -77,6 +77,10 @@ bool OutputFile::write(const void* data, std::size_t size) {
     return true;
 }
 
+void OutputFile::startWriteBack() {}
+
+bool OutputFile::flush() { return FlushFileBuffers(reinterpret_cast<HANDLE>(handle_)) != 0; }
+
 bool OutputFile::close() {
     if (handle_ == -1) return true;
     const bool closed = CloseHandle(reinterpret_cast<HANDLE>(handle_)) != 0;

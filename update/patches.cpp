@@ -5,8 +5,6 @@
 #include <miniz.h>
 
 #include <cstdint>
-#include <map>
-#include <set>
 #include <vector>
 
 #include "base/diagnostics.h"
@@ -16,8 +14,9 @@
 #include "core/launcher_state.h"
 #include "core/packet.h"
 #include "update/archive_files.h"
-#include "update/archive_paths.h"
+
 #include "update/archive_view.h"
+#include "update/extraction.h"
 #include "update/download.h"
 #include "update/game_guard.h"
 #include "update/signed_files.h"
@@ -26,142 +25,6 @@
 namespace starfell {
 
 namespace {
-
-// Where one entry's bytes go, held to the entry's declared size and to what
-// is left of the archive's allowance.
-struct EntryOutput {
-    archive_files::OutputFile file;
-    std::uint64_t limit = 0;
-    std::uint64_t written = 0;
-};
-
-size_t writeEntryBytes(void* opaque, mz_uint64, const void* data, size_t size) {
-    auto* output = static_cast<EntryOutput*>(opaque);
-    if (size > output->limit - output->written) return 0;  // more than announced: stop
-    if (!output->file.write(data, size)) return 0;
-    output->written += size;
-    return size;
-}
-
-// True for an entry made on a Unix system whose mode gives anybody the right
-// to run it: a patched native program must still start.
-bool isExecutableEntry(const mz_zip_archive_file_stat& stat) {
-    constexpr unsigned kMadeOnUnix = 3;
-    return (stat.m_version_made_by >> 8) == kMadeOnUnix && ((stat.m_external_attr >> 16) & 0111) != 0;
-}
-
-// Appended to an entry's file name while its new content is being written.
-constexpr char kPartialSuffix[] = ".starfell-partial";
-
-class Extraction {
-public:
-    Extraction(mz_zip_archive& zip, std::string folder) : zip_(zip), folder_(std::move(folder)) {}
-
-    // Writes one entry; false when it was refused or failed (already reported).
-    bool extractEntry(mz_uint index) {
-        mz_zip_archive_file_stat stat;
-        if (!mz_zip_reader_file_stat(&zip_, index, &stat)) {
-            writeDiagnostic("Failed to get file stat at index: " + std::to_string(index));
-            return false;
-        }
-        const bool isDirectory = stat.m_is_directory != 0;
-        std::vector<std::string> components;
-        if (!splitEntryName(stat.m_filename, isDirectory, components)) {
-            writeDiagnostic(std::string("Refused unsafe entry: ") + stat.m_filename);
-            return false;
-        }
-        useFirstSpelling(components);
-
-        // Create the folders level by level, never passing through a link.
-        std::string path = folder_;
-        const size_t folders = isDirectory ? components.size() : components.size() - 1;
-        for (size_t i = 0; i < folders; ++i) {
-            path += components[i];
-            if (archive_files::isLink(path)) {
-                writeDiagnostic(std::string("Refused unsafe entry: ") + stat.m_filename);
-                return false;
-            }
-            // A new folder is a new name in the folder above it.
-            if (archive_files::makeDirectory(path) == fs::kSuccess)
-                touchedFolders_.insert(folder_ + joined(components, i));
-            path += fs::kSeparator;
-        }
-        if (isDirectory) return true;
-        path += components.back();
-        if (archive_files::isLink(path)) {
-            writeDiagnostic(std::string("Refused unsafe entry: ") + stat.m_filename);
-            return false;
-        }
-
-        // The entry is unpacked beside its file first, so a damaged entry or
-        // a full disk leaves the old file as it was; only a whole new file
-        // takes its place.
-        const std::string partial = path + kPartialSuffix;
-        archive_files::removeFile(partial);  // left over from an interrupted run
-        if (!writeEntry(index, stat, partial)) {
-            writeDiagnostic("Failed to extract: " + path);
-            return false;
-        }
-
-        // Renamed over the old file, never deleting it first: the path always
-        // holds the old or the whole new content.
-        if (!replaceFileKeepingAttributes(partial, path)) return false;
-        touchedFolders_.insert(folder_ + joined(components, components.size() - 1));
-        return true;
-    }
-
-    // Writes the names of every folder this extraction changed through to the
-    // disk, so the files are there before a version file vouches for them.
-    void flushTouchedFolders() {
-        for (const std::string& folder : touchedFolders_) fs::flushFolder(utf8ToWide(folder));
-        touchedFolders_.clear();
-    }
-
-private:
-    // The first `count` components joined by the separator: a folder below
-    // the destination ("" for the destination itself).
-    static std::string joined(const std::vector<std::string>& components, size_t count) {
-        std::string folder;
-        for (size_t i = 0; i < count; ++i) folder += (i ? std::string(1, fs::kSeparator) : "") + components[i];
-        return folder;
-    }
-
-    // Names that differ only by case are one file on Windows, where a later
-    // entry replaces an earlier one. Every platform follows that: each folder
-    // or file of this archive keeps the spelling of the entry that named it
-    // first, so the game folder ends the same everywhere.
-    void useFirstSpelling(std::vector<std::string>& components) {
-        std::string key;
-        for (std::string& component : components) {
-            for (char c : component) key.push_back((c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c);
-            const auto known = spellings_.emplace(key, component);
-            if (!known.second) component = known.first->second;
-            key.push_back('/');
-        }
-    }
-
-    // Streams the entry into a new file; a file that could not be written
-    // completely is removed rather than left half-written.
-    bool writeEntry(mz_uint index, const mz_zip_archive_file_stat& stat, const std::string& path) {
-        if (stat.m_uncomp_size > kMaximumExtractedBytes - extracted_) return false;
-        EntryOutput output;
-        output.limit = stat.m_uncomp_size;
-        if (!output.file.create(path, isExecutableEntry(stat))) return false;
-        bool written = mz_zip_reader_extract_to_callback(&zip_, index, writeEntryBytes, &output, 0) != 0;
-        // An entry stored without data reports success with nothing written.
-        written = written && output.written == stat.m_uncomp_size;
-        written = output.file.close() && written;
-        extracted_ += output.written;
-        if (!written) archive_files::removeFile(path);
-        return written;
-    }
-
-    mz_zip_archive& zip_;
-    std::string folder_;
-    std::uint64_t extracted_ = 0;
-    std::map<std::string, std::string> spellings_;  // ASCII-lowercased path -> first spelling
-    std::set<std::string> touchedFolders_;
-};
 
 // True for an entry that would replace "version.dat" in the game folder
 // (any case: one file on Windows).
@@ -240,14 +103,14 @@ bool extractArchive(const std::string& archivePath, const std::string& destinati
     // The version file says which patch the folder holds: written last, once
     // every other file is on the disk, so a run killed or cut off while
     // unpacking (or a power cut) fetches the patch again next time.
-    extraction.flushTouchedFolders();
+    if (!extraction.finish()) failed = true;
     if (!versionEntries.empty()) {
         if (failed || !writeVersionFile) {
             writeDiagnostic("Version file kept, patch not fully applied: " + folder + "version.dat");
         } else {
             for (mz_uint index : versionEntries)
                 if (!extraction.extractEntry(index)) failed = true;
-            extraction.flushTouchedFolders();
+            if (!extraction.finish()) failed = true;
         }
     }
 

@@ -237,6 +237,17 @@ def wait_for_unpacking(game_folder, process, timeout):
     wait_until(begun, timeout, interval=0.002, message="patch 1002 to be unpacked")
 
 
+def wait_for_batch_in_flight(game_folder, process, timeout):
+    """Returns once patch 1002 has files renamed into place and others written
+    under their temporary names, waiting for their batch's flush and rename."""
+    def in_flight():
+        if not process.alive():
+            raise AssertionError("the launcher ended before a batch of patch 1002 was in flight")
+        names = [p.name for p in (game_folder / "bulk").glob("*/*")]
+        return any(n.endswith(".starfell-partial") for n in names) and any(n.endswith(".bin") for n in names)
+    wait_until(in_flight, timeout, interval=0.002, message="a batch of patch 1002 between writing and renaming")
+
+
 def kill_launcher(process):
     """SIGKILL to the process that runs the launcher: natively the launcher
     itself, under Wine the Unix process that carries the Windows process, so
@@ -324,7 +335,7 @@ def test_launcher_killed_during_unpacking_then_next_start_repairs(server, launch
     server.start()
 
     process = launcher.start(extra_env=wine_display_prefix)
-    wait_for_unpacking(game_folder, process, START[launcher_build.kind] + 60)
+    wait_for_batch_in_flight(game_folder, process, START[launcher_build.kind] + 60)
     assert kill_launcher(process), "no launcher process to kill"
     code = process.wait(30)
     if not launcher_build.windows:
@@ -332,6 +343,9 @@ def test_launcher_killed_during_unpacking_then_next_start_repairs(server, launch
     server.wait_for_log(r"closed by launcher", timeout=30)
 
     assert_unpacking_cut_short(game_folder, expected, launcher.artifacts, "the launcher was killed")
+    # Only whole files were renamed into place: the rest wait under temporary names.
+    in_place = [p for p in (game_folder / "bulk").glob("*/*.bin")]
+    assert in_place and all(p.read_bytes() == expected[p.relative_to(game_folder).as_posix()] for p in in_place)
 
     assert finish_update(server, launcher, game_folder, files, expected, wine_display_prefix) == ["1002"]
     assert leftovers(game_folder, expected, launcher_build) == []

@@ -75,6 +75,37 @@ TEST(RenamedIntoPlace, ReplacedReadOnlyFileIsNeverMissingAndTheVersionFileComesL
     EXPECT_EQ(test::readFile(game.path() / "version.dat"), "1001");
 }
 
+// Enough files for several flush batches, one of them named twice: the
+// renames follow the archive's order across batches, the later copy wins,
+// and no temporary name is left behind.
+TEST(RenamedIntoPlace, BatchedFilesAreRenamedInEntryOrder) {
+    test::ScratchFolder game, staging;
+    test::ZipBuilder zip;
+    zip.file("version.dat", "1001");
+    std::vector<std::string> order;
+    for (int i = 0; i < 600; ++i) {
+        const std::string name = "f" + std::to_string((i * 7919) % 600) + ".dat";
+        zip.file(name, i == 0 ? "first copy" : name);
+        order.push_back("renamed to " + name);
+    }
+    zip.file("f0.dat", "second copy");
+    order.push_back("renamed to f0.dat");
+    order.push_back("renamed to version.dat");
+    const std::string archive = staging.narrow() + "1001.zip";
+    test::writeFile(archive, zip.bytes());
+
+    FolderEvents events(game.path());
+    ASSERT_TRUE(extractArchive(archive, game.narrow()));
+    std::vector<std::string> renames;
+    for (const std::string& event : events.read())
+        if (event.rfind("renamed to ", 0) == 0) renames.push_back(event);
+
+    EXPECT_EQ(renames, order);
+    EXPECT_EQ(test::readFile(game.path() / "f0.dat"), "second copy");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(game.path()), std::filesystem::directory_iterator()),
+              601);
+}
+
 TEST(RenamedIntoPlace, FreshVersionFileIsWrittenBesideAndRenamed) {
     test::ScratchFolder game;
     FolderEvents events(game.path());

@@ -67,7 +67,9 @@ TEST_F(Verification, RepairsWrongAndMissingFiles) {
     run(fileCheckPacket({{"a.dat", "a.dat", md5Of(a)},
                          {"good.dat", "good.dat", md5Of(good)},
                          {"data\\b.dat", "data\\b.dat", md5Of(b)},  // Windows separators
-                         {"c.dat", "c.dat", md5Of(c)}}));
+                         {"c.dat", "c.dat", md5Of(c)},
+                         // Listed again: read after its repair, not from before it.
+                         {"data/b.dat", "data/b.dat", md5Of(b)}}));
     EXPECT_EQ(store.requests(), (std::vector<std::string>{"a.dat", "data/b.dat", "c.dat"}));
     EXPECT_EQ(test::readFile(at("a.dat")), a);
     EXPECT_EQ(test::readFile(at("data/b.dat")), b);
