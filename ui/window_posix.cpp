@@ -228,6 +228,10 @@ bool handleEvent(const SDL_Event& event) {
     return true;
 }
 
+// The input that ends a frame's share, held for the next pass.
+SDL_Event heldInput;
+bool inputHeld = false;
+
 // Waits up to `timeoutMs` for an event, then hands the GUI every event there
 // is, up to the second change of one key: this GUI reads a key as up or down
 // once a frame, so a key's press and release in one frame (as `xdotool key`
@@ -236,23 +240,21 @@ bool handleEvent(const SDL_Event& event) {
 // where it was made, not where later moves went (the backend itself keeps a
 // press that came and went within a frame). Returns whether the GUI got input.
 bool readEvents(Uint32 timeoutMs) {
-    static SDL_Event held;
-    static bool holding = false;
     std::vector<SDL_Scancode> keysChanged;
     bool input = false;
     SDL_Event event;
     for (bool first = true;; first = false) {
-        if (holding) {
-            event = held;
-            holding = false;
+        if (inputHeld) {
+            event = heldInput;
+            inputHeld = false;
         } else if (first ? SDL_WaitEventTimeout(&event, static_cast<int>(timeoutMs)) == 0 : SDL_PollEvent(&event) == 0) {
             break;
         }
         if (event.type == SDL_KEYDOWN || event.type == SDL_KEYUP) {
             const SDL_Scancode key = event.key.keysym.scancode;
             if (std::find(keysChanged.begin(), keysChanged.end(), key) != keysChanged.end()) {
-                held = event;
-                holding = true;
+                heldInput = event;
+                inputHeld = true;
                 return input;
             }
             keysChanged.push_back(key);
@@ -278,8 +280,14 @@ void runLauncherWindow(void (*drawFrame)(), void (*prepare)(), bool (*contentCha
         const bool input = readEvents(wait);
         const bool changed = contentChanged != nullptr && contentChanged();
         if (!frameDemand().shouldDraw(input, changed)) continue;
-        if (SDL_GetTicks() - lastFrame < FrameIntervalMs) SDL_Delay(FrameIntervalMs - (SDL_GetTicks() - lastFrame));
-        lastFrame = SDL_GetTicks();
+        // With input held for the next pass, the GUI takes this pass's share
+        // without showing it: a backlog (a loaded machine, keys typed fast) is
+        // caught up at the GUI's pace, not at the display's.
+        const bool catchingUp = inputHeld;
+        if (!catchingUp) {
+            if (SDL_GetTicks() - lastFrame < FrameIntervalMs) SDL_Delay(FrameIntervalMs - (SDL_GetTicks() - lastFrame));
+            lastFrame = SDL_GetTicks();
+        }
 
         ImGui_ImplOpenGL3_NewFrame();
         ImGui_ImplSDL2_NewFrame();
@@ -287,6 +295,10 @@ void runLauncherWindow(void (*drawFrame)(), void (*prepare)(), bool (*contentCha
         if (pointer.known) io.MousePos = ImVec2(static_cast<float>(pointer.x), static_cast<float>(pointer.y));
         ImGui::NewFrame();
         drawFrame();
+        if (catchingUp) {
+            ImGui::EndFrame();
+            continue;
+        }
         ImGui::Render();
 
         glViewport(0, 0, static_cast<int>(io.DisplaySize.x * io.DisplayFramebufferScale.x),
