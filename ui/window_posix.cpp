@@ -166,31 +166,52 @@ void createWindow() {
     SDL_ShowWindow(window);
 }
 
-// Where the events put the pointer, in window coordinates, for the GUI: the
-// backend asks SDL for the pointer only while the window has the mouse focus,
-// which X11 takes from it during the grab SDL makes while a button is held
-// (a drag would stop where the grab began).
+// The pointer and the GUI's three buttons as the events read so far left
+// them. The backend asks SDL, whose state has moved on to every event SDL has
+// read, not just those the GUI has had (a drag's release read with its last
+// moves would end it short of them), and gives the pointer only while the
+// window has the mouse focus, which X11 takes away during the grab SDL makes
+// while a button is held.
 struct Pointer {
     bool known = false;
     int x = 0, y = 0;
-    int buttonsHeld = 0;
+    bool down[3] = {false, false, false};
+    bool pressed[3] = {false, false, false};  // since the last frame: a quick click still counts
 } pointer;
 
 void followPointer(const SDL_Event& event) {
     switch (event.type) {
         case SDL_MOUSEMOTION:
-            pointer = {true, event.motion.x, event.motion.y, pointer.buttonsHeld};
+            pointer.known = true;
+            pointer.x = event.motion.x;
+            pointer.y = event.motion.y;
             break;
-        case SDL_MOUSEBUTTONDOWN: case SDL_MOUSEBUTTONUP:
-            pointer = {true, event.button.x, event.button.y,
-                       pointer.buttonsHeld + (event.type == SDL_MOUSEBUTTONDOWN ? 1 : -1)};
-            if (pointer.buttonsHeld < 0) pointer.buttonsHeld = 0;
+        case SDL_MOUSEBUTTONDOWN: case SDL_MOUSEBUTTONUP: {
+            pointer.known = true;
+            pointer.x = event.button.x;
+            pointer.y = event.button.y;
+            const int button = event.button.button == SDL_BUTTON_LEFT ? 0 : event.button.button == SDL_BUTTON_RIGHT ? 1
+                               : event.button.button == SDL_BUTTON_MIDDLE ? 2 : -1;
+            if (button < 0) break;
+            pointer.down[button] = event.type == SDL_MOUSEBUTTONDOWN;
+            if (pointer.down[button]) pointer.pressed[button] = true;
             break;
+        }
         case SDL_WINDOWEVENT:
-            if (event.window.event == SDL_WINDOWEVENT_LEAVE && pointer.buttonsHeld == 0) pointer.known = false;
+            if (event.window.event == SDL_WINDOWEVENT_LEAVE && !(pointer.down[0] || pointer.down[1] || pointer.down[2]))
+                pointer.known = false;
             break;
         default:
             break;
+    }
+}
+
+// The GUI's view of the pointer for the frame about to start.
+void applyPointer(ImGuiIO& io) {
+    if (pointer.known) io.MousePos = ImVec2(static_cast<float>(pointer.x), static_cast<float>(pointer.y));
+    for (int button = 0; button < 3; ++button) {
+        io.MouseDown[button] = pointer.down[button] || pointer.pressed[button];
+        pointer.pressed[button] = false;
     }
 }
 
@@ -236,11 +257,13 @@ bool inputHeld = false;
 // is, up to the second change of one key: this GUI reads a key as up or down
 // once a frame, so a key's press and release in one frame (as `xdotool key`
 // or a fast typist make them) would be lost. That event is held for the next
-// frame. A button press ends the frame's events too, so that the GUI takes it
-// where it was made, not where later moves went (the backend itself keeps a
-// press that came and went within a frame). Returns whether the GUI got input.
+// frame. A button change after moves is held too, so that the GUI sees the
+// moves with the button as it was (a drag ends where it ended), and a press
+// ends the frame's events, so that the GUI takes it where it was made.
+// Returns whether the GUI got input.
 bool readEvents(Uint32 timeoutMs) {
     std::vector<SDL_Scancode> keysChanged;
+    bool moved = false;
     bool input = false;
     SDL_Event event;
     for (bool first = true;; first = false) {
@@ -259,7 +282,13 @@ bool readEvents(Uint32 timeoutMs) {
             }
             keysChanged.push_back(key);
         }
+        if ((event.type == SDL_MOUSEBUTTONDOWN || event.type == SDL_MOUSEBUTTONUP) && moved) {
+            heldInput = event;
+            inputHeld = true;
+            return input;
+        }
         if (handleEvent(event)) input = true;
+        if (event.type == SDL_MOUSEMOTION) moved = true;
         if (event.type == SDL_MOUSEBUTTONDOWN) break;
     }
     return input;
@@ -292,7 +321,7 @@ void runLauncherWindow(void (*drawFrame)(), void (*prepare)(), bool (*contentCha
         ImGui_ImplOpenGL3_NewFrame();
         ImGui_ImplSDL2_NewFrame();
         ImGuiIO& io = ImGui::GetIO();
-        if (pointer.known) io.MousePos = ImVec2(static_cast<float>(pointer.x), static_cast<float>(pointer.y));
+        applyPointer(io);
         ImGui::NewFrame();
         drawFrame();
         if (catchingUp) {

@@ -219,11 +219,15 @@ bool inputHeld = false;
 // message there is, up to the second change of one button or key: this GUI
 // reads a button or key as up or down once a frame, so a press and its release
 // in one frame (a quick click, `xdotool key`) would be lost. That message is
-// held for the next frame. Returns whether the GUI got input.
+// held for the next frame, as is a button change after moves, so that the GUI
+// sees the moves with the button as it was (a drag ends where it ended); a
+// press ends the frame's messages, so that the GUI takes it where it was made.
+// Returns whether the GUI got input.
 bool readMessages(DWORD timeoutMs) {
     if (!inputHeld) MsgWaitForMultipleObjectsEx(1, &wakeEvent, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     int changed[8];
     int changedCount = 0;
+    bool moved = false;
     bool input = false;
     MSG msg;
     for (;;) {
@@ -235,7 +239,9 @@ bool readMessages(DWORD timeoutMs) {
         }
         const int control = controlOf(msg);
         if (control >= 0) {
-            if (std::find(changed, changed + changedCount, control) != changed + changedCount || changedCount == 8) {
+            const bool button = control < 256;
+            if (std::find(changed, changed + changedCount, control) != changed + changedCount || changedCount == 8 ||
+                (button && moved)) {
                 heldInput = msg;
                 inputHeld = true;
                 break;
@@ -248,6 +254,8 @@ bool readMessages(DWORD timeoutMs) {
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
         followPointer(msg);
+        if (msg.message == WM_MOUSEMOVE) moved = true;
+        if (control >= 0 && control < 256 && isPress(msg.message)) break;  // taken where it was made
     }
     return input;
 }
