@@ -63,11 +63,13 @@ test:
 clean:
 	rm -rf build
 
-# The launcher against a demo server on 127.0.0.1, on the user's display
-# (scripts/demo.sh; Ctrl+C or the launcher's end stops the server).
-.PHONY: demo demo-windows
-demo: build-linux
-	@bash scripts/demo.sh linux
-
-demo-windows: build-linux build-windows
-	@bash scripts/demo.sh windows
+# The end-to-end tests matching K (a pytest -k expression), with both builds
+# as they are: `make e2e K=side_panel`; W workers side by side (default 2).
+K ?=
+W ?= 2
+.PHONY: e2e
+e2e:
+	@cd tests/e2e && STARFELL_E2E_WORKERS=$(W) ./run-e2e . -p no:cacheprovider -q $(if $(K),-k "$(K)") \
+	  --launcher=../../build/linux/bin/StarfellLauncher --client=../../build/linux/bin/Conquer.exe \
+	  --launcher=../../build/windows/bin/StarfellLauncher.exe --client=../../build/windows/bin/Conquer.exe \
+	  --server=../../build/linux/bin/starfell-server

@@ -2,8 +2,6 @@
 // main screen are wired in here.
 #include "app/startup.h"
 
-#include <thread>
-
 #include "app/packet_handlers.h"
 #include "base/file_platform.h"
 #include "base/file_utils.h"
@@ -30,10 +28,14 @@ int failStartup() {
     return 0;
 }
 
-// Once, on the UI thread, before the first frame.
-void prepareFirstFrame() { loadSettingsPanel(launcherFolder()); }
+// Once, on the window's thread, before the first frame.
+// From here on workers wake the window when what it shows changes.
+void prepareFirstFrame() {
+    loadSettingsPanel(launcherFolder());
+    launcherState.setChangeListener(&wakeLauncherWindow);
+}
 
-void runFrameLoop() { runFrameLoopWith(&drawMainScreen, &prepareFirstFrame, &mainScreenContentChanged); }
+[[noreturn]] void runWindow() { runLauncherWindow(&drawMainScreen, &prepareFirstFrame, &mainScreenContentChanged); }
 
 // The player's log beside the launcher (none when the launcher cannot find its
 // own folder: it never writes elsewhere), opened with the status it starts with.
@@ -65,9 +67,7 @@ int runLauncher() {
 
     removeOldLauncher();
     launcherState.setInstalledVersion(peekInstalledVersion());  // the title has it from the first frame
-    createLauncherWindow();
-    std::thread(runFrameLoop).detach();
-    pumpMessagesForever();
+    runWindow();  // this thread is the window's from here on
 }
 
 }  // namespace starfell

@@ -1,5 +1,5 @@
-// Modal message boxes with no owner window, numbered the Windows way on every
-// platform so callers share one set of flags and results.
+// Modal message boxes, numbered the Windows way on every platform so callers
+// share one set of flags and results. Any thread may show one.
 #pragma once
 #include <string>
 
@@ -26,6 +26,14 @@ int showMessageBox(const std::string& text, const std::string& title, unsigned f
 
 // Shows the box in the calling process, whatever else it is doing.
 int showMessageBoxHere(const std::string& text, const std::string& title, unsigned flags);
+
+// Windows: from now on boxes are owned by `window` (an HWND): modal to it, so
+// the window takes no clicks while a box is up, whichever thread shows it.
+void setMessageBoxOwner(void* window);
+
+// Linux: whether one of the launcher's boxes is up. The box is another
+// process's window, so the launcher's window drops presses meanwhile.
+bool messageBoxIsOpen();
 
 // Linux: from now on every box is shown by a fresh copy of the launcher, also
 // before the window exists: SDL forks the process that draws a box, and a fork

@@ -1,9 +1,9 @@
 // POSIX: message boxes through SDL, which shows them before SDL_Init and
 // blocks the calling thread until a button is pressed.
 //
-// SDL draws an X11 box in a fork()ed child. Once the window exists, other
-// threads are inside Xlib all the time, and a child forked while one of them
-// holds an Xlib lock hangs for ever; and any fork of the launcher holds its
+// SDL draws an X11 box in a fork()ed child. Once the window exists, its
+// thread is inside Xlib all the time (it waits there for input), and a child
+// forked while it holds an Xlib lock hangs for ever; and any fork of the launcher holds its
 // server connection for as long as the box is up. So the launcher's boxes are
 // shown by a fresh copy of it (`--message-box`), started through the spawn
 // helper, which answers through its exit status.
@@ -25,6 +25,7 @@ namespace starfell {
 namespace {
 
 std::atomic<bool> freshProcesses{false};
+std::atomic<int> boxesOpen{0};
 
 Uint32 iconFlags(unsigned flags) {
     switch (flags & 0xF0) {
@@ -95,9 +96,15 @@ int showMessageBoxInFreshProcess(const std::string& text, const std::string& tit
 
 void showMessageBoxesInFreshProcesses() { freshProcesses = true; }
 
+bool messageBoxIsOpen() { return boxesOpen.load() > 0; }
+
 int showMessageBox(const std::string& text, const std::string& title, unsigned flags) {
-    if (freshProcesses || SDL_WasInit(SDL_INIT_VIDEO) != 0) return showMessageBoxInFreshProcess(text, title, flags);
-    return showMessageBoxHere(text, title, flags);
+    ++boxesOpen;
+    const int answer = freshProcesses || SDL_WasInit(SDL_INIT_VIDEO) != 0
+                           ? showMessageBoxInFreshProcess(text, title, flags)
+                           : showMessageBoxHere(text, title, flags);
+    --boxesOpen;
+    return answer;
 }
 
 int runMessageBoxProcess(int argc, char** argv) {

@@ -27,6 +27,7 @@ void LauncherState::setStatusText(std::string text) {
         text = statusText_;
     }
     logStatusChange(before, text);
+    notifyChanged();
 }
 
 void LauncherState::reset() {
@@ -63,6 +64,7 @@ void LauncherState::noteFailure(std::string text, std::optional<std::int32_t> fa
         if (statusText_ != before) ++revision_;
     }
     logStatusChange(before, text);
+    notifyChanged();
 }
 
 void LauncherState::notePatchesReached(std::int32_t installedNumber) {
@@ -80,6 +82,7 @@ void LauncherState::settleStatusText(std::string text) {
         if (statusText_ != before) ++revision_;
     }
     logStatusChange(before, text);
+    notifyChanged();
 }
 
 std::string LauncherState::statusText() const {
@@ -88,9 +91,12 @@ std::string LauncherState::statusText() const {
 }
 
 void LauncherState::setInstalledVersion(std::string version) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (version != installedVersion_) ++revision_;
-    installedVersion_ = std::move(version);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (version != installedVersion_) ++revision_;
+        installedVersion_ = std::move(version);
+    }
+    notifyChanged();
 }
 
 std::string LauncherState::installedVersion() const {
@@ -99,13 +105,27 @@ std::string LauncherState::installedVersion() const {
 }
 
 bool LauncherState::appendNews(std::string line) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    // The first lines stay: what the server sends at the start is its news.
-    if (newsItems_.size() >= kMaximumNewsItems) return false;
-    newsItems_.push_back(std::move(line));
-    ++newsRevision_;
-    ++revision_;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        // The first lines stay: what the server sends at the start is its news.
+        if (newsItems_.size() >= kMaximumNewsItems) return false;
+        newsItems_.push_back(std::move(line));
+        ++newsRevision_;
+        ++revision_;
+    }
+    notifyChanged();
     return true;
+}
+
+void LauncherState::setPhase(LauncherPhase next) {
+    phase.store(next);
+    notifyChanged();
+}
+
+void LauncherState::setChangeListener(void (*listener)()) { changeListener_.store(listener); }
+
+void LauncherState::notifyChanged() const {
+    if (void (*listener)() = changeListener_.load()) listener();
 }
 
 std::vector<std::string> LauncherState::newsItems() const {

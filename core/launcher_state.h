@@ -68,6 +68,14 @@ public:
     bool appendNews(std::string line);
     std::vector<std::string> newsItems() const;
 
+    // Any thread: sets the phase and tells the listener.
+    void setPhase(LauncherPhase next);
+
+    // `listener` (any thread, may be null) is called after every change the
+    // screen shows: the window sleeps until input or this wakes it.
+    void setChangeListener(void (*listener)());
+    void notifyChanged() const;
+
     // Back to the values of a fresh start (tests run many launcher runs in one process).
     void reset();
 
@@ -93,6 +101,7 @@ private:
     std::vector<std::string> newsItems_;
     std::uint64_t newsRevision_ = 0;
     std::uint64_t revision_ = 0;
+    std::atomic<void (*)()> changeListener_{nullptr};
 };
 
 // The process-wide instance. It is never destroyed: the process may end

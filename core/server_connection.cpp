@@ -42,7 +42,7 @@ bool connectToServer() {
 }
 
 void sendHello() {
-    launcherState.phase.store(LauncherPhase::Greeted);
+    launcherState.setPhase(LauncherPhase::Greeted);
     std::string hello(kHelloSize, '\0');
     writePacketType(hello, PacketType::Hello);
     std::size_t position = 4;

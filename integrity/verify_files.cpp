@@ -147,7 +147,7 @@ std::string failureMessage(const std::vector<std::string>& failedNames, bool lis
 void verifyGameFiles(const std::string& packet, const WorkContext& context) {
     const std::string folder = wideToUtf8(context.gameFolder);
     launcherState.setStatusText("Checking missing files.");
-    launcherState.phase = LauncherPhase::Verifying;
+    launcherState.setPhase(LauncherPhase::Verifying);
 
     PacketReader reader(packet, 4);
     std::uint8_t count = 0;
@@ -211,7 +211,7 @@ void verifyGameFiles(const std::string& packet, const WorkContext& context) {
         writeDiagnostic("File list ends early, entries not read: " + std::to_string(std::max(count - handled, 1)));
 
     if (ok == count && !cutShort) {
-        launcherState.phase = LauncherPhase::Ready;
+        launcherState.setPhase(LauncherPhase::Ready);
         launcherState.settleStatusText("Ready.");
     } else {
         launcherState.setStatusText(failureMessage(failedNames, cutShort));

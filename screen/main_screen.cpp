@@ -15,7 +15,6 @@
 #include "screen/game_launch.h"
 #include "screen/settings_panel.h"
 #include "ui/images.h"
-#include "ui/input_gate.h"
 #include "ui/theme.h"
 #include "ui/window.h"
 #include "ui/window_layout.h"

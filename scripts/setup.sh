@@ -70,6 +70,45 @@ packages_missing() {
   return 1
 }
 
+# A mirror mid-sync can refuse one architecture's security index, so that apt
+# sees newer amd64 than i386 versions of the multi-arch libraries Wine needs
+# and answers "held broken packages". Then the install is tried again with the
+# security suite held below the main one, for this install only, so that both
+# architectures get the versions they share. STARFELL_SETUP_SIMULATE_SKEW=1
+# makes the first try fail that way, to try the fallback.
+install_debian_packages() {
+  local output status=0
+  if [ "${STARFELL_SETUP_SIMULATE_SKEW:-}" = 1 ]; then
+    output="E: Unable to correct problems, you have held broken packages. (simulated)"
+    status=100
+  else
+    output="$(DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
+      "${DEB_PACKAGES[@]}" 2>&1 >/dev/null)" || status=$?
+  fi
+  [ "$status" -eq 0 ] && return 0
+  if ! grep -qE 'held broken packages|unmet dependencies|unexpected size' <<<"$output"; then
+    printf '%s\n' "$output" >&2
+    return "$status"
+  fi
+  log "WARNING: the package lists disagree between architectures (a mirror mid-sync?);"
+  log "WARNING: installing with the security suite held below the main one, for this install only"
+  local pins; pins="$(mktemp -d)"
+  printf 'Package: *\nPin: release n=%s\nPin-Priority: 100\n' "$(security_suite)" >"$pins/security-below-main.pref"
+  status=0
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
+    -o Dir::Etc::PreferencesParts="$pins" "${DEB_PACKAGES[@]}" >/dev/null || status=$?
+  rm -rf "$pins"
+  return "$status"
+}
+
+# The suite of the machine's security archive (bookworm-security here).
+security_suite() {
+  local suite
+  suite="$(grep -hs -A3 'debian-security' /etc/apt/sources.list.d/*.sources | awk '$1 == "Suites:" {print $2; exit}')"
+  [ -n "$suite" ] || suite="$(awk '$1 == "deb" && $2 ~ /security/ {print $3; exit}' /etc/apt/sources.list 2>/dev/null)"
+  echo "${suite:-bookworm-security}"
+}
+
 install_packages() {
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     log "adding the i386 architecture (Wine)"
@@ -94,7 +133,7 @@ SRC
   if packages_missing || [ ! -f "$STAMP" ]; then
     log "installing Debian packages"
     update_package_lists
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${DEB_PACKAGES[@]}" >/dev/null
+    install_debian_packages
   fi
   # The machine's own Node.js usually brings npm; Debian's npm only when it does not.
   if ! command -v npm >/dev/null; then

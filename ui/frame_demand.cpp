@@ -1,4 +1,4 @@
-// Frame-by-frame decision of the frame loop: draw, or only pump and sleep.
+// Frame-by-frame decision of the frame loop: draw, or wait for input.
 #include "ui/frame_demand.h"
 
 #include <algorithm>
@@ -7,8 +7,8 @@
 
 namespace starfell {
 
-bool FrameDemand::shouldDraw(bool inputReplayed, bool contentChanged) {
-    if (redraw_.exchange(false, std::memory_order_acq_rel) || inputReplayed || contentChanged)
+bool FrameDemand::shouldDraw(bool input, bool contentChanged) {
+    if (redraw_.exchange(false, std::memory_order_acq_rel) || input || contentChanged)
         framesOwed_ = std::max(framesOwed_, kSettleFrames);
     if (nextFrame_ || guiBusy_) framesOwed_ = std::max(framesOwed_, 1);
     nextFrame_ = false;

@@ -1,5 +1,5 @@
 // Whether the frame loop draws on a given pass: a frame is drawn only when
-// something it shows can have changed; otherwise the loop just pumps and sleeps.
+// something it shows can have changed; otherwise the loop waits for input.
 #pragma once
 #include <atomic>
 
@@ -18,13 +18,19 @@ public:
     // UI thread, while drawing: the frame is mid-animation, so draw the next pass too.
     void requestNextFrame() { nextFrame_ = true; }
 
-    // UI thread, once per pass before drawing. `inputReplayed`: window input went
+    // UI thread, once per pass before drawing. `input`: window input went
     // to the GUI this pass; `contentChanged`: what the frame function shows changed.
-    bool shouldDraw(bool inputReplayed, bool contentChanged);
+    bool shouldDraw(bool input, bool contentChanged);
 
     // UI thread, after a drawn frame: a held button or key (drags, key repeat) or
     // a text entry with its blinking cursor keeps frames coming.
     void noteGuiBusy(bool busy) { guiBusy_ = busy; }
+
+    // UI thread, before waiting for input: whether the next pass will draw
+    // whatever happens (the loop then waits only until the next frame is due).
+    bool wantsFrame() const {
+        return framesOwed_ > 0 || nextFrame_ || guiBusy_ || redraw_.load(std::memory_order_acquire);
+    }
 
 private:
     std::atomic<bool> redraw_{true};

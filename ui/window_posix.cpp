@@ -1,25 +1,20 @@
 // The launcher window on Linux: a borderless SDL2 window with an OpenGL 3
-// context, the UI thread's frame loop and the main thread's event pump.
-//
-// SDL's event pump must run on the thread that created the window (the main
-// thread), while all drawing happens on the UI thread: the main thread creates
-// the window and the GL context, uploads the background texture, then releases
-// the context; the UI thread makes it current and keeps it for good. Events
-// cross from the main thread to the UI thread through a locked queue and are
-// replayed there over as many frames as it takes for no press to meet its
-// release in the same frame.
+// context. One thread creates it, reads its events and draws the GUI, as the
+// GUI library's own examples do, so input reaches the GUI once and in order.
 #include <SDL.h>
 #include <SDL_opengl.h>
 #include <malloc.h>
 
-#include <cfloat>
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "base/diagnostics.h"
+#include "base/message_box.h"
 #include "base/process_end.h"
 #include "core/launcher_config.h"
 #include "imgui.h"
@@ -28,9 +23,6 @@
 #include "resources/embedded.h"
 #include "ui/frame_demand.h"
 #include "ui/images.h"
-#include "ui/input_gate.h"
-#include "ui/input_replay.h"
-#include "ui/locked_queue.h"
 #include "ui/theme.h"
 #include "ui/window.h"
 #include "ui/window_layout.h"
@@ -41,13 +33,9 @@ namespace {
 SDL_Window* window = nullptr;
 SDL_GLContext glContext = nullptr;
 const char* const GlslVersion = "#version 130";
-// Our own event that asks the main thread, which owns the window, to minimise it.
+// Our own event, pushed by any thread: minimise the window.
 Uint32 minimiseEventType = static_cast<Uint32>(-1);
-
-LockedQueue<SDL_Event>& eventQueue() {
-    static auto* queue = new LockedQueue<SDL_Event>(4096); // never destroyed: the process ends while the UI thread draws
-    return *queue;
-}
+Uint32 wakeEventType = static_cast<Uint32>(-1);  // wakes the wait; nothing else to do
 
 [[noreturn]] void failWindow(const char* what) {
     writeDiagnostic(std::string(what) + SDL_GetError());
@@ -65,64 +53,14 @@ bool isCloseRequest(const SDL_Event& event) {
     return event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_F4 && (event.key.keysym.mod & KMOD_ALT);
 }
 
-// A press, key, typed text or wheel turn: what the window drops while the UI
-// thread is blocked. Releases pass, so nothing stays held.
+// A press, key, typed text or wheel turn: what a message box of the launcher's
+// keeps from the window. Releases pass, so nothing stays held.
 bool isPress(const SDL_Event& event) {
     switch (event.type) {
         case SDL_MOUSEBUTTONDOWN: case SDL_MOUSEWHEEL: case SDL_KEYDOWN: case SDL_TEXTINPUT: case SDL_TEXTEDITING:
             return true;
         default:
             return false;
-    }
-}
-
-// The mouse button (0-4) or key (FirstKeyControl + scancode) an event changes, or -1.
-int controlOf(const SDL_Event& event) {
-    switch (event.type) {
-        case SDL_MOUSEBUTTONDOWN: case SDL_MOUSEBUTTONUP: return event.button.button - 1;
-        case SDL_KEYDOWN: case SDL_KEYUP: return FirstKeyControl + static_cast<int>(event.key.keysym.scancode);
-        default: return -1;
-    }
-}
-
-// The pointer and the GUI's three buttons as the replayed events left them.
-struct ReplayedPointer {
-    bool known = false;
-    ImVec2 position;
-    bool down[3] = {false, false, false};
-};
-
-// Hands one queued event to the GUI. Buttons and the pointer are kept in
-// `pointer`; the modifier keys come from the event itself, as the backend's
-// SDL_GetModState() tells the state of the keyboard now, not at this key.
-void replayEvent(const SDL_Event& event, ReplayedPointer& pointer) {
-    switch (event.type) {
-        case SDL_MOUSEMOTION:
-            pointer.position = ImVec2(static_cast<float>(event.motion.x), static_cast<float>(event.motion.y));
-            pointer.known = true;
-            break;
-        case SDL_MOUSEBUTTONDOWN: case SDL_MOUSEBUTTONUP: {
-            pointer.position = ImVec2(static_cast<float>(event.button.x), static_cast<float>(event.button.y));
-            pointer.known = true;
-            const int button = controlOf(event);
-            if (button >= 0 && button < 3) pointer.down[button] = event.type == SDL_MOUSEBUTTONDOWN;
-            return;  // the backend would keep its own copy of the press
-        }
-        case SDL_WINDOWEVENT:
-            // A pointer that left the window is forgotten, unless a held button keeps
-            // the window's grab and its motion events still come.
-            if (event.window.event == SDL_WINDOWEVENT_LEAVE && !(pointer.down[0] || pointer.down[1] || pointer.down[2]))
-                pointer.known = false;
-            break;
-    }
-    ImGui_ImplSDL2_ProcessEvent(&event);
-    if (event.type == SDL_KEYDOWN || event.type == SDL_KEYUP) {
-        ImGuiIO& io = ImGui::GetIO();
-        const Uint16 mod = event.key.keysym.mod;
-        io.KeyShift = (mod & KMOD_SHIFT) != 0;
-        io.KeyCtrl = (mod & KMOD_CTRL) != 0;
-        io.KeyAlt = (mod & KMOD_ALT) != 0;
-        io.KeySuper = (mod & KMOD_GUI) != 0;
     }
 }
 
@@ -176,9 +114,9 @@ void storeFontTextureAsAlpha() {
     glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(bound));
 }
 
-}  // namespace
-
-bool createLauncherWindow() {
+// Creates the window and its OpenGL context, current on this thread for good,
+// and the GUI with its fonts, theme and background.
+void createWindow() {
     if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_TIMER) != 0) failWindow("Cannot start the video system: ");
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_FLAGS, 0);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
@@ -200,10 +138,11 @@ bool createLauncherWindow() {
     if (!window) failWindow("Cannot create the window: ");
     setWindowIcon();
     minimiseEventType = SDL_RegisterEvents(1);
+    wakeEventType = SDL_RegisterEvents(1);
     glContext = SDL_GL_CreateContext(window);
     if (!glContext) failWindow("Cannot create the OpenGL context: ");
     SDL_GL_MakeCurrent(window, glContext);
-    SDL_GL_SetSwapInterval(0);  // pacing is the frame loop's 10 ms sleep
+    SDL_GL_SetSwapInterval(0);  // pacing is the frame loop's own
 
     ImGui::CreateContext();
     ImGuiIO& io = ImGui::GetIO();
@@ -214,17 +153,8 @@ bool createLauncherWindow() {
     io.Fonts->Flags |= ImFontAtlasFlags_NoPowerOfTwoHeight;
     setupFontsAndTheme();
     io.ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard | ImGuiConfigFlags_NavEnableGamepad;
-
     loadImageResource(resources::BackgroundImageId, backgroundTexture);
-    glFinish();
-    SDL_GL_MakeCurrent(window, nullptr);  // the UI thread takes the context
-    // Shown only now that drawing can start: never an empty window without a context.
-    SDL_ShowWindow(window);
-    return true;
-}
 
-void runFrameLoopWith(void (*drawFrame)(), void (*prepare)(), bool (*contentChanged)()) {
-    SDL_GL_MakeCurrent(window, glContext);
     ImGui_ImplSDL2_InitForOpenGL(window, glContext);
     ImGui_ImplOpenGL3_Init(GlslVersion);
     // The font texture now rather than in the first frame, so that the atlas's
@@ -234,37 +164,173 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)(), bool (*contentChan
     storeFontTextureAsAlpha();
     releaseFontBuildData();
     malloc_trim(0);
+    // Shown only now that drawing can start: never an empty window.
+    SDL_ShowWindow(window);
+}
+
+// The pointer and the GUI's three buttons as the events read so far left
+// them. The backend asks SDL, whose state has moved on to every event SDL has
+// read, not just those the GUI has had (a drag's release read with its last
+// moves would end it short of them), and gives the pointer only while the
+// window has the mouse focus, which X11 takes away during the grab SDL makes
+// while a button is held.
+struct Pointer {
+    bool known = false;
+    int x = 0, y = 0;
+    bool down[3] = {false, false, false};
+    bool pressed[3] = {false, false, false};  // since the last frame: a quick click still counts
+} pointer;
+
+void followPointer(const SDL_Event& event) {
+    switch (event.type) {
+        case SDL_MOUSEMOTION:
+            pointer.known = true;
+            pointer.x = event.motion.x;
+            pointer.y = event.motion.y;
+            break;
+        case SDL_MOUSEBUTTONDOWN: case SDL_MOUSEBUTTONUP: {
+            pointer.known = true;
+            pointer.x = event.button.x;
+            pointer.y = event.button.y;
+            const int button = event.button.button == SDL_BUTTON_LEFT ? 0 : event.button.button == SDL_BUTTON_RIGHT ? 1
+                               : event.button.button == SDL_BUTTON_MIDDLE ? 2 : -1;
+            if (button < 0) break;
+            pointer.down[button] = event.type == SDL_MOUSEBUTTONDOWN;
+            if (pointer.down[button]) pointer.pressed[button] = true;
+            break;
+        }
+        case SDL_WINDOWEVENT:
+            if (event.window.event == SDL_WINDOWEVENT_LEAVE && !(pointer.down[0] || pointer.down[1] || pointer.down[2]))
+                pointer.known = false;
+            break;
+        default:
+            break;
+    }
+}
+
+// The GUI's view of the pointer for the frame about to start.
+void applyPointer(ImGuiIO& io) {
+    if (pointer.known) io.MousePos = ImVec2(static_cast<float>(pointer.x), static_cast<float>(pointer.y));
+    for (int button = 0; button < 3; ++button) {
+        io.MouseDown[button] = pointer.down[button] || pointer.pressed[button];
+        pointer.pressed[button] = false;
+    }
+}
+
+// Presses made during a blocking call of this thread (SDL_GetTicks() times):
+// they were meant for what the call showed, or made while the window was dead.
+Uint32 droppedFrom = 1, droppedUntil = 0;  // none yet
+
+// Hands one event to the GUI, or acts on it. Returns whether the GUI got it.
+bool handleEvent(const SDL_Event& event) {
+    if (isCloseRequest(event)) endProcess(0);
+    if (event.type == minimiseEventType) {
+        SDL_MinimizeWindow(window);
+        return false;
+    }
+    if (event.type == wakeEventType) return false;
+    if (event.type == SDL_DROPFILE || event.type == SDL_DROPTEXT) {
+        SDL_free(event.drop.file);  // owned by the receiver; the launcher takes no drops
+        return false;
+    }
+    if (isPress(event) && (messageBoxIsOpen() ||
+                           (event.common.timestamp >= droppedFrom && event.common.timestamp <= droppedUntil)))
+        return false;
+    ImGui_ImplSDL2_ProcessEvent(&event);
+    followPointer(event);
+    if (event.type == SDL_KEYDOWN || event.type == SDL_KEYUP) {
+        // The modifiers as they were at this key: the backend asks SDL for them
+        // now, which is after every event read so far (a Ctrl+click's Ctrl may
+        // already be let go).
+        ImGuiIO& io = ImGui::GetIO();
+        const Uint16 mod = event.key.keysym.mod;
+        io.KeyShift = (mod & KMOD_SHIFT) != 0;
+        io.KeyCtrl = (mod & KMOD_CTRL) != 0;
+        io.KeyAlt = (mod & KMOD_ALT) != 0;
+        io.KeySuper = (mod & KMOD_GUI) != 0;
+    }
+    return true;
+}
+
+// The input that ends a frame's share, held for the next pass.
+SDL_Event heldInput;
+bool inputHeld = false;
+
+// Waits up to `timeoutMs` for an event, then hands the GUI every event there
+// is, up to the second change of one key: this GUI reads a key as up or down
+// once a frame, so a key's press and release in one frame (as `xdotool key`
+// or a fast typist make them) would be lost. That event is held for the next
+// frame. A button change after moves is held too, so that the GUI sees the
+// moves with the button as it was (a drag ends where it ended), and a press
+// ends the frame's events, so that the GUI takes it where it was made.
+// Returns whether the GUI got input.
+bool readEvents(Uint32 timeoutMs) {
+    std::vector<SDL_Scancode> keysChanged;
+    bool moved = false;
+    bool input = false;
+    SDL_Event event;
+    for (bool first = true;; first = false) {
+        if (inputHeld) {
+            event = heldInput;
+            inputHeld = false;
+        } else if (first ? SDL_WaitEventTimeout(&event, static_cast<int>(timeoutMs)) == 0 : SDL_PollEvent(&event) == 0) {
+            break;
+        }
+        if (event.type == SDL_KEYDOWN || event.type == SDL_KEYUP) {
+            const SDL_Scancode key = event.key.keysym.scancode;
+            if (std::find(keysChanged.begin(), keysChanged.end(), key) != keysChanged.end()) {
+                heldInput = event;
+                inputHeld = true;
+                return input;
+            }
+            keysChanged.push_back(key);
+        }
+        if ((event.type == SDL_MOUSEBUTTONDOWN || event.type == SDL_MOUSEBUTTONUP) && moved) {
+            heldInput = event;
+            inputHeld = true;
+            return input;
+        }
+        if (handleEvent(event)) input = true;
+        if (event.type == SDL_MOUSEMOTION) moved = true;
+        if (event.type == SDL_MOUSEBUTTONDOWN) break;
+    }
+    return input;
+}
+
+}  // namespace
+
+void runLauncherWindow(void (*drawFrame)(), void (*prepare)(), bool (*contentChanged)()) {
+    createWindow();
     if (prepare) prepare();
-
-    std::vector<SDL_Event> arrived, pending;
-    ReplayedPointer pointer;
+    Uint32 lastFrame = 0;
     for (;;) {
-        // Input, as much as one frame can take without losing a press or release
-        eventQueue().drain(arrived);
-        pending.insert(pending.end(), arrived.begin(), arrived.end());
-        const std::size_t portion = framePortion(pending, controlOf);
-        for (std::size_t i = 0; i < portion; ++i) replayEvent(pending[i], pointer);
-        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(portion));
-
-        // Every window event (expose, focus, size) comes through the queue, so
-        // a pass without input, change or animation has nothing new to show.
+        // Frames at most every FrameIntervalMs; between them the thread sleeps
+        // in the wait for input, up to IdleWaitMs when nothing is to be drawn.
+        const Uint32 sinceFrame = SDL_GetTicks() - lastFrame;
+        const Uint32 wait = !frameDemand().wantsFrame() ? IdleWaitMs
+                            : sinceFrame < FrameIntervalMs ? FrameIntervalMs - sinceFrame : 0;
+        const bool input = readEvents(wait);
         const bool changed = contentChanged != nullptr && contentChanged();
-        if (!frameDemand().shouldDraw(portion > 0, changed)) {
-            SDL_Delay(10);
-            continue;
+        if (!frameDemand().shouldDraw(input, changed)) continue;
+        // With input held for the next pass, the GUI takes this pass's share
+        // without showing it: a backlog (a loaded machine, keys typed fast) is
+        // caught up at the GUI's pace, not at the display's.
+        const bool catchingUp = inputHeld;
+        if (!catchingUp) {
+            if (SDL_GetTicks() - lastFrame < FrameIntervalMs) SDL_Delay(FrameIntervalMs - (SDL_GetTicks() - lastFrame));
+            lastFrame = SDL_GetTicks();
         }
 
         ImGui_ImplOpenGL3_NewFrame();
         ImGui_ImplSDL2_NewFrame();
-        // The backend polls SDL's pointer and buttons as they are now, which the
-        // main thread has moved on from the events replayed so far (and SDL's
-        // global pointer may not move at all for synthetic input): the replayed
-        // events decide where the pointer is and which buttons are down.
         ImGuiIO& io = ImGui::GetIO();
-        io.MousePos = pointer.known ? pointer.position : ImVec2(-FLT_MAX, -FLT_MAX);
-        for (int button = 0; button < 3; ++button) io.MouseDown[button] = pointer.down[button];
+        applyPointer(io);
         ImGui::NewFrame();
         drawFrame();
+        if (catchingUp) {
+            ImGui::EndFrame();
+            continue;
+        }
         ImGui::Render();
 
         glViewport(0, 0, static_cast<int>(io.DisplaySize.x * io.DisplayFramebufferScale.x),
@@ -274,8 +340,14 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)(), bool (*contentChan
         ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
         SDL_GL_SwapWindow(window);
         frameDemand().noteGuiBusy(guiIsBusy());
-        SDL_Delay(10);
     }
+}
+
+void wakeLauncherWindow() {
+    if (wakeEventType == static_cast<Uint32>(-1)) return;
+    SDL_Event event{};
+    event.type = wakeEventType;
+    SDL_PushEvent(&event);
 }
 
 void minimiseLauncherWindow() {
@@ -285,27 +357,11 @@ void minimiseLauncherWindow() {
     SDL_PushEvent(&event);
 }
 
-void pumpMessagesForever() {
-    for (;;) {
-        SDL_Delay(10);
-        // All pending events at once: SDL gathers many per X event (motion,
-        // text, window changes), and the GUI wants them in the same frame.
-        SDL_Event event;
-        while (SDL_PollEvent(&event)) {
-            if (isCloseRequest(event)) endProcess(0);
-            if (isPress(event) && !windowInputGate().admits()) continue;
-            if (event.type == minimiseEventType) {
-                SDL_MinimizeWindow(window);
-                continue;
-            }
-            if (event.type == SDL_DROPFILE || event.type == SDL_DROPTEXT) {
-                SDL_free(event.drop.file);  // owned by the receiver; the launcher takes no drops
-                continue;
-            }
-            eventQueue().push(event);
-        }
-        windowInputGate().allMessagesRead();
-    }
+void withoutWindowInput(const std::function<void()>& blockingCall) {
+    droppedFrom = SDL_GetTicks();
+    blockingCall();
+    SDL_PumpEvents();  // what the X server already has is read and stamped now
+    droppedUntil = SDL_GetTicks();
 }
 
 }  // namespace starfell

@@ -1,14 +1,15 @@
 // The launcher window on Windows: a borderless Win32 popup with a Direct3D 8
-// device, the UI thread's frame loop and the main thread's message pump.
+// device. One thread creates it, handles its messages and draws the GUI, as
+// the GUI library's own examples do, so input reaches the GUI once and in order.
 #include <windows.h>
 #include <windowsx.h>
 #include <d3d8.h>
 
-#include <atomic>
+#include <algorithm>
 #include <cstdlib>
-#include <mutex>
-#include <vector>
+#include <functional>
 
+#include "base/message_box.h"
 #include "base/process_end.h"
 #include "base/system_libraries_win32.h"
 #include "core/launcher_config.h"
@@ -19,9 +20,6 @@
 #include "ui/frame_demand.h"
 #include "ui/images.h"
 #include "ui/imgui_impl_dx8.h"
-#include "ui/input_gate.h"
-#include "ui/input_replay.h"
-#include "ui/locked_queue.h"
 #include "ui/theme.h"
 #include "ui/window.h"
 #include "ui/window_layout.h"
@@ -33,73 +31,19 @@ namespace {
 
 const char* const WindowClassName = "ImGui Example";
 
-struct QueuedMessage {
-    HWND window;
-    UINT message;
-    WPARAM wParam;
-    LPARAM lParam;
-};
-
-// LauncherWindow and RenderDevice: made on the main thread before the UI thread starts.
+// The window and its device: made and used by the window's thread only.
 WNDCLASSEXA windowClass{};
 HWND window = nullptr;
-DWORD mainThreadId = 0;
 IDirect3D8* direct3d = nullptr;
 IDirect3DDevice8* device = nullptr;
 D3DPRESENT_PARAMETERS presentParams{};
+// Set by any thread to wake the window's thread from its wait for input.
+HANDLE wakeEvent = nullptr;
+// The GUI's platform backend is ready for the window's messages.
+bool guiReady = false;
 
-// The back-buffer size from WM_SIZE (main thread), read by a reset (UI thread).
-std::mutex& backBufferMutex() {
-    static std::mutex* mutex = new std::mutex;  // never destroyed: exit() may run while the UI thread draws
-    return *mutex;
-}
-
-// The pointer shape the GUI asks for (an ImGuiMouseCursor), from the UI
-// thread's frames to the window procedure, which sets it on WM_SETCURSOR.
-std::atomic<int> wantedCursor{ImGuiMouseCursor_Arrow};
-
-// The system cursor for a GUI cursor; null hides it.
-HCURSOR systemCursor(int guiCursor) {
-    LPCTSTR name = IDC_ARROW;
-    switch (guiCursor) {
-        case ImGuiMouseCursor_None: return nullptr;
-        case ImGuiMouseCursor_TextInput: name = IDC_IBEAM; break;
-        case ImGuiMouseCursor_ResizeAll: name = IDC_SIZEALL; break;
-        case ImGuiMouseCursor_ResizeEW: name = IDC_SIZEWE; break;
-        case ImGuiMouseCursor_ResizeNS: name = IDC_SIZENS; break;
-        case ImGuiMouseCursor_ResizeNESW: name = IDC_SIZENESW; break;
-        case ImGuiMouseCursor_ResizeNWSE: name = IDC_SIZENWSE; break;
-        case ImGuiMouseCursor_Hand: name = IDC_HAND; break;
-        case ImGuiMouseCursor_NotAllowed: name = IDC_NO; break;
-        default: break;
-    }
-    return LoadCursor(nullptr, name);
-}
-
-// Input for the GUI, from the window procedure (main thread) to the frame loop (UI thread).
-LockedQueue<QueuedMessage>& inputQueue() {
-    static auto* queue = new LockedQueue<QueuedMessage>(4096);  // never destroyed, as above
-    return *queue;
-}
-
-bool isGuiInput(UINT message) {
-    switch (message) {
-        case WM_MOUSEMOVE: case WM_MOUSELEAVE:
-        case WM_LBUTTONDOWN: case WM_LBUTTONDBLCLK: case WM_LBUTTONUP:
-        case WM_RBUTTONDOWN: case WM_RBUTTONDBLCLK: case WM_RBUTTONUP:
-        case WM_MBUTTONDOWN: case WM_MBUTTONDBLCLK: case WM_MBUTTONUP:
-        case WM_XBUTTONDOWN: case WM_XBUTTONDBLCLK: case WM_XBUTTONUP:
-        case WM_MOUSEWHEEL: case WM_MOUSEHWHEEL:
-        case WM_KEYDOWN: case WM_KEYUP: case WM_SYSKEYDOWN: case WM_SYSKEYUP:
-        case WM_SETFOCUS: case WM_KILLFOCUS: case WM_CHAR: case WM_DEVICECHANGE:
-            return true;
-        default:
-            return false;
-    }
-}
-
-// A press, key, typed character or wheel turn: what the window drops while the
-// UI thread is blocked. Releases pass, so nothing stays held.
+// A press, key, typed character or wheel turn: what a blocking call of the
+// window's thread keeps from the GUI. Releases pass, so nothing stays held.
 bool isPress(UINT message) {
     switch (message) {
         case WM_LBUTTONDOWN: case WM_LBUTTONDBLCLK: case WM_RBUTTONDOWN: case WM_RBUTTONDBLCLK:
@@ -111,8 +55,8 @@ bool isPress(UINT message) {
     }
 }
 
-// The mouse button (0-4) or key (FirstKeyControl + virtual key) a message changes, or -1.
-int controlOf(const QueuedMessage& m) {
+// The mouse button (0-4) or key (256 + virtual key) a message changes, or -1.
+int controlOf(const MSG& m) {
     switch (m.message) {
         case WM_LBUTTONDOWN: case WM_LBUTTONDBLCLK: case WM_LBUTTONUP: return 0;
         case WM_RBUTTONDOWN: case WM_RBUTTONDBLCLK: case WM_RBUTTONUP: return 1;
@@ -120,86 +64,16 @@ int controlOf(const QueuedMessage& m) {
         case WM_XBUTTONDOWN: case WM_XBUTTONDBLCLK: case WM_XBUTTONUP:
             return GET_XBUTTON_WPARAM(m.wParam) == XBUTTON1 ? 3 : 4;
         case WM_KEYDOWN: case WM_KEYUP: case WM_SYSKEYDOWN: case WM_SYSKEYUP:
-            return m.wParam < 256 ? FirstKeyControl + static_cast<int>(m.wParam) : -1;
+            return m.wParam < 256 ? 256 + static_cast<int>(m.wParam) : -1;
         default:
             return -1;
     }
 }
 
-// Follows the pointer through the replayed mouse messages, which carry the
-// position (client coordinates) where they were made.
-void followPointer(const QueuedMessage& m, ImVec2& pointer, bool& known) {
-    switch (m.message) {
-        case WM_MOUSEMOVE:
-        case WM_LBUTTONDOWN: case WM_LBUTTONDBLCLK: case WM_LBUTTONUP:
-        case WM_RBUTTONDOWN: case WM_RBUTTONDBLCLK: case WM_RBUTTONUP:
-        case WM_MBUTTONDOWN: case WM_MBUTTONDBLCLK: case WM_MBUTTONUP:
-        case WM_XBUTTONDOWN: case WM_XBUTTONDBLCLK: case WM_XBUTTONUP:
-            pointer = ImVec2(static_cast<float>(GET_X_LPARAM(m.lParam)), static_cast<float>(GET_Y_LPARAM(m.lParam)));
-            known = true;
-            break;
-        case WM_MOUSELEAVE:
-            known = false;
-            break;
-        default:
-            break;
-    }
-}
-
-// The modifier keys as the replayed messages left them. The backend asks
-// GetKeyState() as it replays a Ctrl, Shift or Alt key, which tells how the
-// keyboard is now: a Ctrl+click replayed after its Ctrl was let go would be a
-// plain click, and Ctrl+A typed text. Mouse messages carry Ctrl and Shift too.
-struct Modifiers {
-    bool ctrl = false;
-    bool shift = false;
-    bool alt = false;
-};
-
-void followModifiers(const QueuedMessage& m, Modifiers& held) {
-    switch (m.message) {
-        case WM_KEYDOWN: case WM_KEYUP: case WM_SYSKEYDOWN: case WM_SYSKEYUP: {
-            const bool down = m.message == WM_KEYDOWN || m.message == WM_SYSKEYDOWN;
-            if (m.wParam == VK_CONTROL) held.ctrl = down;
-            if (m.wParam == VK_SHIFT) held.shift = down;
-            if (m.wParam == VK_MENU) held.alt = down;
-            break;
-        }
-        case WM_MOUSEMOVE: case WM_MOUSEWHEEL: case WM_MOUSEHWHEEL:
-        case WM_LBUTTONDOWN: case WM_LBUTTONDBLCLK: case WM_LBUTTONUP:
-        case WM_RBUTTONDOWN: case WM_RBUTTONDBLCLK: case WM_RBUTTONUP:
-        case WM_MBUTTONDOWN: case WM_MBUTTONDBLCLK: case WM_MBUTTONUP:
-        case WM_XBUTTONDOWN: case WM_XBUTTONDBLCLK: case WM_XBUTTONUP:
-            held.ctrl = (GET_KEYSTATE_WPARAM(m.wParam) & MK_CONTROL) != 0;
-            held.shift = (GET_KEYSTATE_WPARAM(m.wParam) & MK_SHIFT) != 0;
-            break;
-        case WM_KILLFOCUS:
-            held = Modifiers();  // their releases go to the window that takes the focus
-            break;
-        default:
-            break;
-    }
-}
-
 LRESULT WINAPI windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    // The GUI lives on the UI thread: its input is queued and replayed there.
-    if (isGuiInput(message) && (!isPress(message) || windowInputGate().admits()))
-        inputQueue().push({hwnd, message, wParam, lParam});
+    if (guiReady && ImGui_ImplWin32_WndProcHandler(hwnd, message, wParam, lParam))
+        return 1;
     switch (message) {
-        case WM_MOUSEMOVE: {
-            // Leave notifications must be asked for by the thread that owns the window.
-            TRACKMOUSEEVENT track = {sizeof(track), TME_LEAVE, hwnd, 0};
-            TrackMouseEvent(&track);
-            break;
-        }
-        case WM_SETCURSOR:
-            // The class has no cursor of its own; the launcher shows the one the
-            // GUI asks for (the arrow, a text cursor over a text entry).
-            if (LOWORD(lParam) == HTCLIENT) {
-                SetCursor(systemCursor(wantedCursor.load(std::memory_order_relaxed)));
-                return 1;
-            }
-            break;
         case WM_PAINT:
             // Presented frames are not kept by the system: an uncovered or
             // restored window is drawn again. DefWindowProc validates it.
@@ -207,7 +81,6 @@ LRESULT WINAPI windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
             break;
         case WM_SIZE:
             if (device != nullptr && wParam != SIZE_MINIMIZED) {
-                std::lock_guard<std::mutex> lock(backBufferMutex());
                 presentParams.BackBufferWidth = LOWORD(lParam);
                 presentParams.BackBufferHeight = HIWORD(lParam);
             }
@@ -216,9 +89,6 @@ LRESULT WINAPI windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         case WM_SYSCOMMAND:
             if ((wParam & 0xFFF0) == SC_KEYMENU) return 0;  // no window menu to enter
             break;
-        case WM_DESTROY:
-            PostQuitMessage(0);
-            return 0;
         case WM_CLOSE:
             endProcess(0);
     }
@@ -268,18 +138,17 @@ IDirect3DDevice8* launcherDevice() { return device; }
 
 bool resetLauncherDevice() {
     rendererInvalidateDeviceObjects();
-    D3DPRESENT_PARAMETERS params;
-    {
-        std::lock_guard<std::mutex> lock(backBufferMutex());
-        params = presentParams;
-    }
+    D3DPRESENT_PARAMETERS params = presentParams;
     const bool reset = device->Reset(&params) == D3D_OK;
     rendererCreateDeviceObjects();
     return reset;
 }
 
-bool createLauncherWindow() {
-    mainThreadId = GetCurrentThreadId();
+namespace {
+
+// Creates the window, its device and the GUI with its fonts, theme and
+// background, on the thread that will handle the window's messages.
+void createWindow() {
     HINSTANCE instance = GetModuleHandleA(nullptr);
     windowClass.cbSize = sizeof(windowClass);
     windowClass.style = CS_CLASSDC;
@@ -296,8 +165,6 @@ bool createLauncherWindow() {
         UnregisterClassA(WindowClassName, instance);
         endProcess(1);
     }
-    ShowWindow(window, SW_SHOWDEFAULT);
-    UpdateWindow(window);
 
     ImGui::CreateContext();
     ImGuiIO& io = ImGui::GetIO();
@@ -309,75 +176,122 @@ bool createLauncherWindow() {
     if (!deviceTextureLimits(device).powersOfTwoOnly) io.Fonts->Flags |= ImFontAtlasFlags_NoPowerOfTwoHeight;
     setupFontsAndTheme();
     io.ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard | ImGuiConfigFlags_NavEnableGamepad;
+    ImGui_ImplWin32_Init(window);
+    guiReady = true;
+    rendererInit(device);
+    if (rendererCreateDeviceObjects()) releaseFontBuildData();
+    loadImageResource(resources::BackgroundImageId, backgroundTexture);
 
     const WindowPosition position =
         centredWindowPosition(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
     SetWindowPos(window, HWND_TOP, position.x, position.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-
-    loadImageResource(resources::BackgroundImageId, backgroundTexture);
-    return true;
+    ShowWindow(window, SW_SHOWDEFAULT);
+    UpdateWindow(window);
+    setMessageBoxOwner(window);
 }
 
-void runFrameLoopWith(void (*drawFrame)(), void (*prepare)(), bool (*contentChanged)()) {
-    // Share the main thread's input state, so that the platform backend's key
-    // state, capture and cursor calls on this thread act on the launcher window.
-    MSG first;
-    PeekMessageA(&first, nullptr, WM_USER, WM_USER, PM_NOREMOVE);  // gives this thread its message queue
-    AttachThreadInput(GetCurrentThreadId(), mainThreadId, TRUE);
-    ImGui_ImplWin32_Init(window);
-    rendererInit(device);
-    if (rendererCreateDeviceObjects()) releaseFontBuildData();
-    if (prepare) prepare();
+// Where the mouse messages put the pointer, in client coordinates, for the
+// GUI: the backend reads the live cursor only while the window is its
+// "hovered" or the foreground window, and under Wine with no window manager
+// it was neither for many clicks (a counter of 52 clicks reached 29).
+struct Pointer {
+    bool known = false;
+    int x = 0, y = 0;
+} pointer;
 
-    std::vector<QueuedMessage> input, pending;
-    ImVec2 pointer;
-    bool pointerKnown = false;
-    Modifiers modifiers;
+void followPointer(const MSG& m) {
+    if (m.message == WM_MOUSELEAVE) {
+        if (GetCapture() != window) pointer.known = false;
+    } else if (m.message == WM_MOUSEMOVE || (controlOf(m) >= 0 && controlOf(m) < 256)) {
+        pointer = {true, GET_X_LPARAM(m.lParam), GET_Y_LPARAM(m.lParam)};
+    }
+}
+
+// Presses made during a blocking call of this thread (GetTickCount() times, as
+// messages carry them): they were meant for what the call showed.
+DWORD droppedFrom = 0, droppedUntil = 0;
+
+// The input that ends a frame's share, held for the next pass.
+MSG heldInput;
+bool inputHeld = false;
+
+// Waits up to `timeoutMs` for a message or a wake-up, then handles every
+// message there is, up to the second change of one button or key: this GUI
+// reads a button or key as up or down once a frame, so a press and its release
+// in one frame (a quick click, `xdotool key`) would be lost. That message is
+// held for the next frame, as is a button change after moves, so that the GUI
+// sees the moves with the button as it was (a drag ends where it ended); a
+// press ends the frame's messages, so that the GUI takes it where it was made.
+// Returns whether the GUI got input.
+bool readMessages(DWORD timeoutMs) {
+    if (!inputHeld) MsgWaitForMultipleObjectsEx(1, &wakeEvent, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    int changed[8];
+    int changedCount = 0;
+    bool moved = false;
+    bool input = false;
+    MSG msg;
     for (;;) {
-        // This thread's own queue (the window's messages go to the main thread)
-        bool quit = false;
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-            if (msg.message == WM_QUIT) quit = true;
+        if (inputHeld) {
+            msg = heldInput;
+            inputHeld = false;
+        } else if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            break;
         }
-        if (quit) break;
-
-        // Input, as much as one frame can take without losing a press or release
-        inputQueue().drain(input);
-        pending.insert(pending.end(), input.begin(), input.end());
-        const size_t portion = framePortion(pending, controlOf);
-        for (size_t i = 0; i < portion; ++i) {
-            const QueuedMessage& m = pending[i];
-            ImGui_ImplWin32_WndProcHandler(m.window, m.message, m.wParam, m.lParam);
-            followPointer(m, pointer, pointerKnown);
-            followModifiers(m, modifiers);
+        const int control = controlOf(msg);
+        if (control >= 0) {
+            const bool button = control < 256;
+            if (std::find(changed, changed + changedCount, control) != changed + changedCount || changedCount == 8 ||
+                (button && moved)) {
+                heldInput = msg;
+                inputHeld = true;
+                break;
+            }
+            changed[changedCount++] = control;
         }
-        pending.erase(pending.begin(), pending.begin() + portion);
+        const bool press = isPress(msg.message);
+        if (press && droppedUntil != droppedFrom && msg.time - droppedFrom <= droppedUntil - droppedFrom) continue;
+        if (press || control >= 0 || msg.message == WM_MOUSEMOVE || msg.message == WM_MOUSELEAVE) input = true;
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+        followPointer(msg);
+        if (msg.message == WM_MOUSEMOVE) moved = true;
+        if (control >= 0 && control < 256 && isPress(msg.message)) break;  // taken where it was made
+    }
+    return input;
+}
 
+}  // namespace
+
+void runLauncherWindow(void (*drawFrame)(), void (*prepare)(), bool (*contentChanged)()) {
+    wakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    createWindow();
+    if (prepare) prepare();
+    DWORD lastFrame = GetTickCount() - FrameIntervalMs;
+    for (;;) {
+        // Frames at most every FrameIntervalMs; between them the thread sleeps
+        // in the wait for input, up to IdleWaitMs when nothing is to be drawn.
+        const DWORD sinceFrame = GetTickCount() - lastFrame;
+        const DWORD wait = !frameDemand().wantsFrame() ? IdleWaitMs
+                           : sinceFrame < FrameIntervalMs ? FrameIntervalMs - sinceFrame : 0;
+        const bool input = readMessages(wait);
         const bool changed = contentChanged != nullptr && contentChanged();
-        if (!frameDemand().shouldDraw(portion > 0, changed)) {
-            Sleep(10);
-            continue;
+        if (!frameDemand().shouldDraw(input, changed)) continue;
+        // With input held for the next pass, the GUI takes this pass's share
+        // without showing it: a backlog (a loaded machine, keys typed fast) is
+        // caught up at the GUI's pace, not at the display's.
+        const bool catchingUp = inputHeld;
+        if (!catchingUp) {
+            if (GetTickCount() - lastFrame < FrameIntervalMs) Sleep(FrameIntervalMs - (GetTickCount() - lastFrame));
+            lastFrame = GetTickCount();
         }
 
         rendererNewFrame();
         ImGui_ImplWin32_NewFrame();
-        // The backend reads the live cursor and key state, which may have moved on
-        // from the replayed messages (a late frame would press what the pointer has
-        // moved on to, or lose the Ctrl of a Ctrl+click let go meanwhile): the GUI
-        // sees the pointer and modifiers as the replayed messages left them.
-        ImGuiIO& io = ImGui::GetIO();
-        if (pointerKnown) io.MousePos = pointer;
-        io.KeyCtrl = modifiers.ctrl;
-        io.KeyShift = modifiers.shift;
-        io.KeyAlt = modifiers.alt;
+        if (pointer.known) ImGui::GetIO().MousePos = ImVec2(static_cast<float>(pointer.x), static_cast<float>(pointer.y));
         ImGui::NewFrame();
         drawFrame();
         ImGui::EndFrame();
-        wantedCursor.store(ImGui::GetIO().MouseDrawCursor ? ImGuiMouseCursor_None : ImGui::GetMouseCursor(),
-                           std::memory_order_relaxed);
+        if (catchingUp) continue;
 
         device->SetRenderState(D3DRS_ZENABLE, FALSE);
         device->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
@@ -394,31 +308,23 @@ void runFrameLoopWith(void (*drawFrame)(), void (*prepare)(), bool (*contentChan
             frameDemand().requestRedraw();
         }
         frameDemand().noteGuiBusy(guiIsBusy());
-        Sleep(10);
     }
-
-    // Never reached in practice: nothing posts WM_QUIT to this thread. The window
-    // belongs to the main thread and cannot be destroyed from here; it is left alone.
-    rendererShutdown();
-    ImGui_ImplWin32_Shutdown();
-    ImGui::DestroyContext();
-    releaseDevice();
-    releaseImage(backgroundTexture);
 }
 
-void minimiseLauncherWindow() { ShowWindow(window, SW_MINIMIZE); }
+void wakeLauncherWindow() {
+    if (wakeEvent != nullptr) SetEvent(wakeEvent);
+}
 
-void pumpMessagesForever() {
-    for (;;) {
-        Sleep(10);
-        MSG msg;
-        if (PeekMessageA(&msg, window, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        } else {
-            windowInputGate().allMessagesRead();
-        }
-    }
+void minimiseLauncherWindow() {
+    if (window == nullptr) return;
+    ShowWindowAsync(window, SW_MINIMIZE);  // posted: the window's thread acts on it
+    if (wakeEvent != nullptr) SetEvent(wakeEvent);
+}
+
+void withoutWindowInput(const std::function<void()>& blockingCall) {
+    droppedFrom = GetTickCount();
+    blockingCall();
+    droppedUntil = GetTickCount();
 }
 
 }  // namespace starfell

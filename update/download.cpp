@@ -2,6 +2,7 @@
 // mirror, retry and resume logic of `fetchFile` around the platform's transfer.
 #include "update/download.h"
 
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -11,6 +12,7 @@
 #include "base/file_utils.h"
 #include "base/text_utils.h"
 #include "build_config.h"
+#include "core/launcher_state.h"
 #include "update/archive_files.h"
 #include "update/download_platform.h"
 #include "update/transfer_rate.h"
@@ -36,9 +38,20 @@ Downloader& unshownDownloader() {
 std::int32_t downloadPercent() { return downloader.percent.load(std::memory_order_relaxed); }
 
 void Downloader::OnProgress(std::uint64_t received, std::uint64_t total) {
-    percent.store(progressPercent(received, total, percent.load(std::memory_order_relaxed)),
-                  std::memory_order_relaxed);
-    if (this == &downloader) downloadTransferRate().record(received, total);
+    const std::int32_t before = percent.load(std::memory_order_relaxed);
+    percent.store(progressPercent(received, total, before), std::memory_order_relaxed);
+    if (this != &downloader) return;
+    downloadTransferRate().record(received, total);
+    // The window sleeps until told: at each new percent, and often enough for
+    // the rate beside the bar, but not at every piece that arrives.
+    using Clock = std::chrono::steady_clock;
+    static std::atomic<Clock::rep> lastTold{0};
+    const Clock::rep now = Clock::now().time_since_epoch().count();
+    const Clock::rep interval = std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(250)).count();
+    if (percent.load(std::memory_order_relaxed) != before || now - lastTold.load() >= interval) {
+        lastTold.store(now);
+        launcherState.notifyChanged();
+    }
 }
 
 std::uint64_t maximumDownloadBytes() { return std::uint64_t{STARFELL_MAXIMUM_DOWNLOAD_MIB} * 1024 * 1024; }

@@ -182,7 +182,7 @@ void applyPatchList(const std::string& packet, const WorkContext& context) {
         // Files and addresses are named by the number read, never by the
         // entry's own text with whatever else it holds.
         const std::wstring name = std::to_wstring(number);
-        launcherState.phase = LauncherPhase::Patching;
+        launcherState.setPhase(LauncherPhase::Patching);
         const std::wstring archive = staging + fs::kWideSeparator + name + L".zip";
         const std::string archivePath = "patches/" + wideToUtf8(name) + ".zip";
         launcherState.setStatusText(wideToUtf8(L"Downloading version: " + name + L"/" + target));

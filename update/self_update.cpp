@@ -147,7 +147,7 @@ bool isOutdatedVerdict(const std::string& packet) {
 void checkLauncherBuild(const std::string& packet) {
     if (!isOutdatedVerdict(packet)) return;
 
-    launcherState.phase = LauncherPhase::SelfUpdating;
+    launcherState.setPhase(LauncherPhase::SelfUpdating);
     launcherState.setStatusText("Download a new version of the Launcher.");
     const LauncherConfig& config = launcherConfig();
     const std::string build = "patches/Launcher/" + config.BrandName + "Launcher" + self_update_platform::kExecutableSuffix;

@@ -10,6 +10,7 @@ import signal
 import subprocess
 import sys
 import time
+from pathlib import Path
 
 import pytest
 
@@ -137,8 +138,11 @@ def test_counter_stays_at_one_and_three_clients_start_half_a_second_apart(server
     assert process.wait(30) == 0
     assert len(launcher.client_starts()) == 3
     assert len(arrivals) == 3
+    # An arrival is the client's own first write, after its start-up, which
+    # under Wine on a loaded machine varies by a few hundred milliseconds
+    # (gaps of 0.33 and 0.64 s were seen): the pauses show in the whole time.
     gaps = [b - a for a, b in zip(arrivals, arrivals[1:])]
-    assert all(0.35 < gap < 2.0 for gap in gaps), gaps
+    assert all(0.15 < gap < 2.0 for gap in gaps), gaps
     assert time.monotonic() - pressed >= 1.4  # three starts, each followed by 500 ms
 
 
@@ -428,7 +432,18 @@ def test_side_panel_news_and_settings_written_to_the_client_files(server, launch
     drag_slider(window, WIDTH_SLIDER, 940)  # past the right end: the display's width
     type_into_slider(window, FPS_SLIDER, 99999)  # past the slider's end: held to 1000
     click(window, *HIDE_EFFECTS)
-    time.sleep(0.5)
+
+    # A loaded machine may still be working through the input: the last change
+    # written is waited for, then everything is checked.
+    def settings_file(name):
+        path = game_folder / name
+        return read_ini(path) if path.exists() else {}
+    if layout == "config":
+        wait_until(lambda: settings_file("config.ini").get(("character", "hideeffect")), 30,
+                   message="HideEffect written")
+    else:
+        wait_until(lambda: all(settings_file(Path(folder) / "Settings.ini").get(("screen", "hideeffect"))
+                               for folder in ("", "Env_DX8", "Env_DX9")), 30, message="HideEffect written")
     Picture(window, launcher.artifacts, f"settings-changed-{layout}")
 
     if layout == "config":

@@ -129,7 +129,10 @@ def test_window_opens_centred_after_the_hello_answer_and_shows_background_and_ti
     assert launcher_windows() == []
 
     hello_server.answer()
-    window = wait_for_window("Starfell", timeout=60)
+    try:
+        window = wait_for_window("Starfell", timeout=60)
+    except TimeoutError as error:  # a window that never came, or a launcher that died
+        raise TimeoutError(f"{error}; launcher still running: {process.alive()}") from None
     # The window is created at (100, 100) and then centred once.
     deadline = time.monotonic() + 10
     while window_geometry(window) != WINDOW_AT and time.monotonic() < deadline:

@@ -9,7 +9,6 @@
 // Windows: the frame after the click resets the device first, as after its loss,
 // and says "device reset" on stderr; the text must still be drawn afterwards.
 #include <cstdlib>
-#include <thread>
 
 #include "imgui.h"
 #include "screen/animated_button.h"
@@ -72,9 +71,7 @@ void applyTestSwitches() {
 
 int run() {
     applyTestSwitches();
-    starfell::createLauncherWindow();
-    std::thread([] { starfell::runFrameLoopWith(&drawProbe, nullptr); }).detach();
-    starfell::pumpMessagesForever();
+    starfell::runLauncherWindow(&drawProbe, nullptr);
 }
 
 }  // namespace
