@@ -178,6 +178,11 @@ bool isVersionFileEntry(mz_zip_archive& zip, mz_uint index) {
     return true;
 }
 
+bool isReservedDeltaEntry(mz_zip_archive& zip, mz_uint index) {
+    mz_zip_archive_file_stat stat;
+    return mz_zip_reader_file_stat(&zip, index, &stat) && delta::isReservedEntry(stat.m_filename);
+}
+
 // The destination folder with every `/` turned into this platform's separator
 // and one separator at the end.
 std::string normalisedFolder(std::string folder) {
@@ -211,7 +216,8 @@ bool readPatchNumber(const std::wstring& entry, std::int32_t& number) {
     return true;
 }
 
-bool extractArchive(const std::string& archivePath, const std::string& destinationFolder, bool writeVersionFile) {
+bool extractArchive(const std::string& archivePath, const std::string& destinationFolder, bool writeVersionFile,
+                    const delta::WholeFileFetch& fetchWhole) {
     std::FILE* file = archive_files::openForReading(archivePath);
     mz_zip_archive zip{};
     // Opened where the archive really starts, so stubs and mis-stated
@@ -231,12 +237,14 @@ bool extractArchive(const std::string& archivePath, const std::string& destinati
     std::vector<mz_uint> versionEntries;
     const mz_uint count = mz_zip_reader_get_num_files(&zip);
     for (mz_uint index = 0; index < count; ++index) {
+        if (isReservedDeltaEntry(zip, index)) continue;  // applied through the delta index below
         if (isVersionFileEntry(zip, index)) {
             versionEntries.push_back(index);
             continue;
         }
         if (!extraction.extractEntry(index)) failed = true;
     }
+    if (!delta::applyDeltas(zip, folder, fetchWhole)) failed = true;
 
     // The version file says which patch the folder holds: written last, once
     // every other file is on the disk, so a run killed or cut off while
@@ -279,7 +287,13 @@ void removeInstalledArchives(const std::wstring& staging, std::int32_t installed
 
 // `versionFolder` is the same folder as a narrow path, where "version.dat" is read.
 void applyPatches(const std::string& packet, const std::wstring& folder, const std::string& versionFolder,
-                  const std::vector<std::string>& patchBaseUrls, bool closeRunningGame) {
+                  const std::vector<std::string>& patchBaseUrls, const std::vector<std::string>& repairBaseUrls,
+                  bool closeRunningGame) {
+    // A file a delta cannot be applied to comes whole from the repair copies,
+    // signed like every repair.
+    const delta::WholeFileFetch fetchWhole = [&repairBaseUrls](const std::string& path, const std::string& to) {
+        return fetchFile(downloader, repairBaseUrls, "patches/Launcher/" + path, utf8ToWide(to), signedDownloadCheck());
+    };
     if (packet.size() < 5 || static_cast<unsigned char>(packet[4]) == 0) return;
     const std::string list = readString(packet, 5, static_cast<unsigned char>(packet[4]));
     const std::vector<std::wstring> entries = splitText(utf8ToWide(list), L"\n");
@@ -330,7 +344,7 @@ void applyPatches(const std::string& packet, const std::wstring& folder, const s
             closeRunningGame ? guardedFetch(downloader, patchBaseUrls, archivePath, archive, signedDownloadCheck())
                              : fetchFile(downloader, patchBaseUrls, archivePath, archive, signedDownloadCheck());
         // After a failed patch no later archive may set the version file past it.
-        const bool applied = fetched && extractArchive(wideToUtf8(archive), wideToUtf8(folder), !failed);
+        const bool applied = fetched && extractArchive(wideToUtf8(archive), wideToUtf8(folder), !failed, fetchWhole);
         if (applied) fs::removeFile(archive);
 
         // Later entries are still compared against this one, as if it had
@@ -364,12 +378,13 @@ void applyPatches(const std::string& packet, const std::wstring& folder, const s
 }  // namespace
 
 void applyPatchList(const std::string& packet) {
-    applyPatches(packet, launcherFolder(), launcherFolderNarrow(), launcherConfig().PatchBaseUrls, true);
+    applyPatches(packet, launcherFolder(), launcherFolderNarrow(), launcherConfig().PatchBaseUrls,
+                 launcherConfig().RepairBaseUrls, true);
 }
 
 void applyPatchList(const std::string& packet, const std::wstring& folder, const std::string& patchBaseUrl,
                     bool closeRunningGame) {
-    applyPatches(packet, folder, wideToUtf8(folder), {patchBaseUrl}, closeRunningGame);
+    applyPatches(packet, folder, wideToUtf8(folder), {patchBaseUrl}, {patchBaseUrl}, closeRunningGame);
 }
 
 }  // namespace starfell
