@@ -164,8 +164,9 @@ bool writeDeltaResult(mz_zip_archive& zip, mz_uint entry, const std::string& bas
         const std::size_t made =
             ZSTD_decompressDCtx(context.get(), result.data(), result.size(), frame.data(), frame.size());
         good = !ZSTD_isError(made) && made == result.size() && output.write(result.data(), result.size());
-        digest.update(result.data(), made);
-        produced += made;
+        if (!good) break;
+        digest.update(result.data(), result.size());
+        produced += result.size();
     }
     good = good && produced == line.size && delta.atEnd();
     good = output.close() && good;
