@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <set>
+#include <map>
 #include <sstream>
 
 #include "server/content.h"
@@ -47,19 +47,19 @@ std::string firstDifference(const stdfs::path& applied, const stdfs::path& wante
     return code ? "cannot list " + wanted.string() : std::string();
 }
 
-// files.txt with the lines of `entries` in place of the old lines of the same
-// paths, and the new paths added at the end; every other line kept as it was.
-std::string updatedFileList(const std::string& old, const std::vector<FileEntry>& entries) {
-    std::set<std::string> replaced;
-    for (const FileEntry& entry : entries) replaced.insert(entry.path);
+// files.txt with the digests of the files the patch carries in their lines;
+// the lines of other files, comments and the list's size stay as they were
+// (the operator chooses which files are checked).
+std::string updatedFileList(const std::string& old, const std::map<std::string, std::string>& digests) {
     std::istringstream lines(old);
     std::string text, line;
     while (std::getline(lines, line)) {
-        const std::string path = line.substr(0, line.find('\t'));
-        if (!line.empty() && line[0] != '#' && replaced.count(path)) continue;
+        const std::size_t path = line.find('\t'), name = line.find('\t', path == std::string::npos ? path : path + 1);
+        if (!line.empty() && line[0] != '#' && name != std::string::npos && digests.count(line.substr(0, path)))
+            line = line.substr(0, name + 1) + digests.at(line.substr(0, path));
         text += line + "\n";
     }
-    return text + formatFileList(entries);
+    return text;
 }
 
 int run(const std::vector<std::string>& arguments) {
@@ -120,21 +120,35 @@ ReleaseResult makeRelease(const ReleaseRequest& request) {
     if (!made.error.empty()) return fail(made.error);
     result.deltas = made.deltas.size();
 
-    // Whole copies of every file the patch adds or changes: the repair copy of
-    // its files.txt line, and where a delta's fallback is fetched from.
+    // Whole copies of the files players may need whole: the files.txt entries
+    // the patch changes (their repair copies, under their download names) and
+    // the files it carries as deltas (fetched by path when the delta cannot apply).
+    std::string oldList;
+    if (std::ifstream in{root / "files.txt", std::ios::binary}) oldList.assign(std::istreambuf_iterator<char>(in), {});
+    FileListResult listed = parseFileList(oldList);
+    if (!listed.error.empty()) return fail("files.txt: " + listed.error);
+    std::map<std::string, std::string> digests;
+    for (const FileEntry& entry : made.entries) digests[entry.path] = entry.digests;
+    std::map<std::string, std::string> copies;  // store path -> game file
+    for (const FileEntry& entry : listed.entries)
+        if (digests.count(entry.path)) copies["patches/Launcher/" + entry.downloadName] = entry.path;
+    for (const std::string& path : made.deltas) copies["patches/Launcher/" + path] = path;
     std::vector<std::string> stored;
-    for (const FileEntry& entry : made.entries) {
+    for (const auto& [storePath, path] : copies) {
         std::string error;
-        const std::string storePath = "patches/Launcher/" + entry.downloadName;
-        if (!copyFile(stdfs::path(request.to) / entry.path, staging / storePath, error)) return fail(error);
+        if (!copyFile(stdfs::path(request.to) / path, staging / storePath, error)) return fail(error);
         stored.push_back(storePath);
     }
     result.wholeFiles = stored.size();
     stored.push_back("patches/" + request.number + ".zip");
-    std::string oldList;
-    if (std::ifstream in{root / "files.txt", std::ios::binary}) oldList.assign(std::istreambuf_iterator<char>(in), {});
-    std::ofstream(staging / "files.txt", std::ios::binary) << updatedFileList(oldList, made.entries);
-    stored.push_back("files.txt");
+    const std::string fileList = updatedFileList(oldList, digests);
+    FileListResult list = parseFileList(fileList);
+    if (list.error.empty()) list.error = fileListProblem(list.entries);
+    if (!list.error.empty()) return fail("the new files.txt cannot be sent: " + list.error + "; nothing published");
+    if (fileList != oldList) {
+        std::ofstream(staging / "files.txt", std::ios::binary) << fileList;
+        stored.push_back("files.txt");
+    }
 
     // Proof: the launcher's own extraction over a copy of the old folder must
     // give the new folder byte for byte. Deltas must apply as they are: a

@@ -121,6 +121,8 @@ def release(server, old, new, number, damaged=False):
 def test_release_with_deltas_over_a_matching_and_a_modified_file(server, launcher, launcher_build, game_folder,
                                                                  tmp_path):
     old, new = release_pair(tmp_path)
+    listed = ["readme.txt", "data/mod.dat"]
+    server.content.files([(name, name, md5_of(old / name)) for name in listed])
     # A release whose proof fails publishes nothing, and leaves nothing behind.
     before = sorted(server.content.root.rglob("*"))
     refused = release(server, old, new, 1001, damaged=True)
@@ -131,6 +133,13 @@ def test_release_with_deltas_over_a_matching_and_a_modified_file(server, launche
     names = zipfile.ZipFile(server.content.root / "patches" / "1001.zip").namelist()
     assert {".starfell-delta/data/big.dat", ".starfell-delta/data/mod.dat"} <= set(names)
     assert "data/big.dat" not in names
+    # The listed files' lines carry the new digests; whole copies of them and of the deltas' files are signed.
+    assert (server.content.root / "files.txt").read_text() == "".join(
+        f"{name}\t{name}\t{md5_of(new / name)}\n" for name in listed)
+    copies = server.content.root / "patches" / "Launcher"
+    assert sorted(p.relative_to(copies).as_posix() for p in copies.rglob("*") if p.is_file()) == [
+        "data/big.dat", "data/big.dat.minisig", "data/mod.dat", "data/mod.dat.minisig",
+        "readme.txt", "readme.txt.minisig"]
 
     shutil.copytree(old, game_folder, dirs_exist_ok=True)
     (game_folder / "version.dat").write_text("1000")
