@@ -68,7 +68,7 @@ int run(const std::vector<std::string>& arguments) {
     argv.push_back(nullptr);
     const pid_t child = fork();
     if (child == 0) {
-        execv(argv[0], argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     int status = 0;
