@@ -5,7 +5,9 @@
 #include <sodium.h>
 #include <zstd.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -125,6 +127,26 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
+// Puts the old bytes `header` refers to in `reference`, which holds those of
+// the chunk before from `heldOffset`: neighbouring chunks' references overlap,
+// and the bytes already held are moved rather than read again.
+bool loadReference(std::FILE* base, const ChunkHeader& header, std::vector<unsigned char>& reference,
+                   std::uint64_t& heldOffset) {
+    std::size_t kept = 0;
+    const std::uint64_t start = header.referenceOffset;
+    if (start >= heldOffset && start - heldOffset < reference.size()) {
+        const std::size_t skip = static_cast<std::size_t>(start - heldOffset);
+        kept = std::min<std::size_t>(reference.size() - skip, header.referenceLength);
+        std::memmove(reference.data(), reference.data() + skip, kept);
+    }
+    reference.resize(header.referenceLength);
+    heldOffset = start;
+    const std::size_t rest = reference.size() - kept;
+    if (archive_files::readAt(base, start + kept, reference.data() + kept, rest) == rest) return true;
+    reference.clear();  // nothing held that a later chunk could trust
+    return false;
+}
+
 // Writes the result of the delta entry `entry` over the base `basePath` to
 // `partial`; true when it was whole and its digest and size are the index's.
 bool writeDeltaResult(mz_zip_archive& zip, mz_uint entry, const std::string& basePath, const std::string& partial,
@@ -138,6 +160,7 @@ bool writeDeltaResult(mz_zip_archive& zip, mz_uint entry, const std::string& bas
     if (!context || !output.create(partial, executable)) return false;
 
     std::vector<unsigned char> reference, frame, result;
+    std::uint64_t referenceOffset = 0;
     Digest digest;
     std::uint64_t produced = 0;
     bool good = true;
@@ -150,12 +173,9 @@ bool writeDeltaResult(mz_zip_archive& zip, mz_uint entry, const std::string& bas
                header.resultLength <= kChunkBytes && header.resultLength <= line.size - produced &&
                header.frameLength <= ZSTD_compressBound(kChunkBytes);
         if (!good) break;
-        reference.resize(header.referenceLength);
         frame.resize(header.frameLength);
         result.resize(header.resultLength);
-        good = archive_files::readAt(base.get(), header.referenceOffset, reference.data(), reference.size()) ==
-                   reference.size() &&
-               delta.read(frame.data(), frame.size());
+        good = loadReference(base.get(), header, reference, referenceOffset) && delta.read(frame.data(), frame.size());
         if (!good) break;
         // Each frame is whole and decoded in one call straight into the
         // chunk's buffer, so no window beyond the reference is allocated.
