@@ -77,6 +77,8 @@ std::string refusedEntryName(const std::string& name) {
     return {};
 }
 
+constexpr std::uint64_t kSmallestDeltaFile = 64 * 1024;
+
 bool isDecimal(const std::string& text) {
     return !text.empty() && text.size() <= 9 && (text.size() == 1 || text[0] != '0') &&
            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -156,10 +158,11 @@ PatchResult makePatch(const PatchRequest& request) {
     std::string index;
     const stdfs::path deltaFile = patches / (request.number + ".zip.delta");
     for (const std::string& name : carried) {
-        // A changed file travels as a delta when that is under half its size.
+        // A changed file travels as a delta when that is under half its size;
+        // below kSmallestDeltaFile the saving is not worth a delta.
         std::optional<std::uint64_t> deltaSize;
         const bool changed = std::binary_search(result.changed.begin(), result.changed.end(), name);
-        if (request.deltas && changed) {
+        if (request.deltas && changed && stdfs::file_size(newFiles[name], code) >= kSmallestDeltaFile) {
             deltaSize = makeDelta(oldFiles[name].string(), newFiles[name].string(), deltaFile.string(), result.error);
             if (!deltaSize) break;
         }

@@ -75,10 +75,11 @@ make-patch
           holding N. N must be above the newest patch in DIR/patches. Files of
           OLD missing in NEW are listed as a warning (a patch cannot delete).
           With --files, the files.txt entries of the patch's files are printed.
-          A changed file whose binary delta is under half its size travels as
-          that delta (under .starfell-delta/ in the archive); the launcher
-          applies it only over the exact old file and otherwise fetches the
-          file whole from patches/Launcher/. --no-delta: whole files only.
+          A changed file of 64 KiB or more whose binary delta is under half its
+          size travels as that delta (under .starfell-delta/ in the archive);
+          the launcher applies it only over the exact old file and otherwise
+          fetches the file whole from patches/Launcher/. --no-delta: whole
+          files only.
 release   A release in one step: the patch as make-patch makes it, whole copies
           of its files under DIR/patches/Launcher/, files.txt with their new
           lines, and signatures of all of them by scripts/sign-store (minisign;
