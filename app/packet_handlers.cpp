@@ -1,6 +1,9 @@
-// Wires each packet type to the subsystem that obeys it.
+// Wires each packet type to the subsystem that obeys it, with the launcher's
+// own folder, stores and game guard.
 #include "app/packet_handlers.h"
 
+#include "base/file_utils.h"
+#include "core/launcher_config.h"
 #include "integrity/verify_files.h"
 #include "update/patches.h"
 #include "update/self_update.h"
@@ -9,13 +12,22 @@ namespace starfell {
 
 namespace {
 
-void newsHandler(const std::string& packet) { parseNews(packet, launcherState); }
+const WorkContext& launcherWork() {
+    static const WorkContext context{launcherFolder(), launcherFolderNarrow(), launcherConfig().PatchBaseUrls,
+                                     launcherConfig().RepairBaseUrls, true};
+    return context;
+}
 
 }  // namespace
 
 const PacketHandlers& launcherHandlers() {
-    static const PacketHandlers handlers{&checkLauncherBuild, &newsHandler, &applyPatchList, &verifyGameFiles,
-                                         &sendPatchDone};
+    static const PacketHandlers handlers{
+        &checkLauncherBuild,
+        [](const std::string& packet) { parseNews(packet, launcherState); },
+        [](const std::string& packet) { applyPatchList(packet, launcherWork()); },
+        [](const std::string& packet) { verifyGameFiles(packet, launcherWork()); },
+        &sendPatchDone,
+    };
     return handlers;
 }
 

@@ -13,7 +13,7 @@
 #include "core/launcher_state.h"
 #include "core/server_connection.h"
 #include "integrity/file_md5.h"
-#include "screen/game_settings.h"
+#include "screen/settings_panel.h"
 #include "screen/main_screen.h"
 #include "ui/window.h"
 #include "update/self_update.h"
@@ -31,7 +31,7 @@ int failStartup() {
 }
 
 // Once, on the UI thread, before the first frame.
-void prepareFirstFrame() { loadGameSettings(); }
+void prepareFirstFrame() { loadSettingsPanel(launcherFolder()); }
 
 void runFrameLoop() { runFrameLoopWith(&drawMainScreen, &prepareFirstFrame, &mainScreenContentChanged); }
 

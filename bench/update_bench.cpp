@@ -1,5 +1,5 @@
 // Command-line driver for the update benchmarks (bench/extract, bench/download,
-// bench/signature): runs one extraction, download or signature check through
+// bench/signature): runs one extraction, fetch or signature check through
 // the launcher's own code.
 #include <cstdio>
 #include <cstring>
@@ -38,10 +38,6 @@ bool readPublicKey(const std::string& path, starfell::minisign::PublicKey& key) 
 int main(int argc, char** argv) {
     using namespace starfell;
     if (argc == 4 && std::strcmp(argv[1], "extract") == 0) return extractArchive(argv[2], argv[3]) ? 0 : 1;
-    if (argc == 4 && std::strcmp(argv[1], "download") == 0) {
-        downloadFile(downloader, std::string(argv[2]), std::string(argv[3]));
-        return downloadPercent() == 100 ? 0 : 1;
-    }
     // One fetch with resume: BASE is the store's root, PATH the file below it;
     // with a key, the file's signature is fetched and checked as the launcher does.
     if ((argc == 5 || argc == 6) && std::strcmp(argv[1], "fetch") == 0) {
@@ -61,7 +57,7 @@ int main(int argc, char** argv) {
         return verdict == SignatureVerdict::Good ? 0 : 1;
     }
     std::fprintf(stderr,
-                 "usage: update_bench extract ARCHIVE FOLDER | download URL FILE | fetch BASE PATH FILE [PUBLIC_KEY]"
+                 "usage: update_bench extract ARCHIVE FOLDER | fetch BASE PATH FILE [PUBLIC_KEY]"
                  " | check PUBLIC_KEY FILE STORE_PATH\n");
     return 2;
 }

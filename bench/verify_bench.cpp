@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
         text(entry.substr(equals + 1));
     }
     // Nothing should need repair; a repair would go to a closed port and fail.
-    starfell::verifyGameFiles(packet, folder, "http://127.0.0.1:9/");
+    starfell::verifyGameFiles(packet, starfell::workContextFor(starfell::utf8ToWide(folder), "http://127.0.0.1:9/"));
     const std::string status = starfell::launcherState.statusText();
     std::printf("%s\n", status.c_str());
     return status == "Ready." ? 0 : 1;

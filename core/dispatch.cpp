@@ -1,7 +1,6 @@
 // The dispatch of received blocks: the type gate and the News handler. Kept
 // apart from the socket code so the fuzzer can drive it with its own handlers.
 #include <atomic>
-#include <mutex>
 
 #include "base/diagnostics.h"
 #include "core/packet.h"
@@ -10,13 +9,6 @@
 namespace starfell {
 
 namespace {
-
-// Patch lists and file lists change the same game files: a list applied
-// while another downloads into the same staging archive, or a repair copy
-// written while a patch unpacks over that file, would leave it corrupted, and
-// a verification passed while a patch is still unpacking would offer PLAY too
-// early. They run one at a time; News never waits for them.
-std::mutex gameFilesMutex;
 
 // Said once per process: a server flooding news would otherwise flood stderr too.
 void reportNewsListFull() {
@@ -27,16 +19,16 @@ void reportNewsListFull() {
 
 }  // namespace
 
-void dispatchPacket(const std::string& packet, const PacketHandlers& handlers, LauncherState& state) {
+void dispatchPacket(const std::string& packet, const PacketHandlers& handlers, LauncherState& state,
+                    const PostWork& post) {
     std::uint32_t type = 0;
     if (!readPacketType(packet, type)) return;  // no complete type: dropped like an unknown one
 
     if (state.authorised.load(std::memory_order_acquire) != 1) {
         if (type != static_cast<std::uint32_t>(PacketType::Hello)) return;
-        // Test and set in one step, so only one hello answer is ever handled.
-        std::int32_t expected = 0;
-        if (!state.authorised.compare_exchange_strong(expected, 1, std::memory_order_acq_rel)) return;
-        handlers.helloAnswer(packet);
+        state.authorised.store(1, std::memory_order_release);
+        // The self-update it may start writes files: it takes its turn with the lists.
+        post([&handlers, packet] { handlers.helloAnswer(packet); });
         return;
     }
 
@@ -44,17 +36,15 @@ void dispatchPacket(const std::string& packet, const PacketHandlers& handlers, L
         case PacketType::News:
             handlers.news(packet);
             break;
-        case PacketType::PatchList: {
-            std::lock_guard<std::mutex> oneAtATime(gameFilesMutex);
-            handlers.patchList(packet);
-            handlers.patchDone();  // each list still gets its own report
+        case PacketType::PatchList:
+            post([&handlers, packet] {
+                handlers.patchList(packet);
+                handlers.patchDone();  // each list still gets its own report
+            });
             break;
-        }
-        case PacketType::FileCheck: {
-            std::lock_guard<std::mutex> oneAtATime(gameFilesMutex);
-            handlers.fileCheck(packet);
+        case PacketType::FileCheck:
+            post([&handlers, packet] { handlers.fileCheck(packet); });
             break;
-        }
         default:  // a second hello answer, or an unknown type
             break;
     }

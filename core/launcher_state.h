@@ -1,4 +1,4 @@
-// The one record through which packet threads report to the UI thread.
+// The one record through which the receive thread and the file worker report to the UI thread.
 #pragma once
 #include <atomic>
 #include <cstddef>

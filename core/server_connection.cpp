@@ -3,10 +3,8 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <system_error>
 #include <thread>
 
-#include "base/diagnostics.h"
 #include "base/process_end.h"
 #include "base/socket_platform.h"
 #include "core/launcher_config.h"
@@ -18,13 +16,6 @@ namespace {
 
 std::atomic<SendFunction> sendFunction{&net::sendOnce};
 std::atomic<const PacketHandlers*> packetHandlers{nullptr};  // null: packets are dropped
-std::atomic<int> packetThreads{0};
-std::atomic<bool> dropping{false};  // reported once per run of dropped blocks
-
-void dropPacket(const std::string& reason) {
-    if (!dropping.exchange(true)) writeDiagnostic("Packet dropped: " + reason);
-}
-
 void sleepFor(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
 }  // namespace
@@ -72,38 +63,16 @@ void sendPacket(const std::string& bytes) {
     }
 }
 
-bool startPacketThread(std::string packet) {
-    if (packetThreads.fetch_add(1) >= kMaximumPacketThreads) {
-        --packetThreads;
-        dropPacket("packet threads still at work: " + std::to_string(kMaximumPacketThreads));
-        return false;
-    }
-    try {
-        std::thread(
-            [](std::string block) {
-                dispatchPacket(std::move(block));
-                --packetThreads;
-            },
-            std::move(packet))
-            .detach();
-    } catch (const std::system_error& error) {
-        --packetThreads;
-        dropPacket(std::string("cannot start a thread: ") + error.what());
-        return false;
-    }
-    dropping = false;
-    return true;
-}
-
-int packetThreadsAtWork() { return packetThreads.load(); }
-
 void receiveLoop() {
     char buffer[kReceiveBufferSize];
     for (;;) {
         const long received = net::receiveOnce(launcherState.serverSocket.load(), buffer, sizeof(buffer));
         if (received <= 0) closeAndExit();
-        // Every block is one packet with its own thread.
-        startPacketThread(std::string(buffer, static_cast<std::size_t>(received)));
+        // Every block is one packet.
+        const PacketHandlers* handlers = packetHandlers.load();
+        if (handlers)
+            dispatchPacket(std::string(buffer, static_cast<std::size_t>(received)), *handlers, launcherState,
+                           [](Work work) { return fileWorker().post(std::move(work)); });
         sleepFor(100);
     }
 }
@@ -112,11 +81,6 @@ void closeAndExit() {
     net::closeSocket(launcherState.serverSocket.load());
     net::stopNetworking();
     endProcess(0);
-}
-
-void dispatchPacket(std::string packet) {
-    const PacketHandlers* handlers = packetHandlers.load();
-    if (handlers) dispatchPacket(packet, *handlers, launcherState);
 }
 
 }  // namespace starfell

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <string>
 
+#include "core/file_work.h"
 #include "core/launcher_state.h"
 
 namespace starfell {
@@ -18,8 +19,8 @@ struct PacketHandlers {
     void (*patchDone)();  // after the patch-list handler has returned
 };
 
-// The handlers the receive loop's packet threads use; until some are set,
-// received packets are dropped. `handlers` must outlive every packet thread.
+// The handlers the receive loop dispatches to; until some are set, received
+// packets are dropped. `handlers` must outlive the process's file worker.
 void setPacketHandlers(const PacketHandlers& handlers);
 
 // Connects launcherState.serverSocket to the configured server, sends the
@@ -34,23 +35,14 @@ void sendPatchDone();
 // and the tenth failure ends the process through closeAndExit.
 void sendPacket(const std::string& bytes);
 
-// Packet threads that may be at work at once. Patch and file lists take
-// turns, so a server that sends them faster than they finish would otherwise
-// make threads without end, until one could not be created at all.
-constexpr int kMaximumPacketThreads = 64;
-
-// Starts the detached packet thread for one received block; false (with a
-// diagnostic) when the block is dropped because kMaximumPacketThreads are at
-// work or no thread can be created.
-bool startPacketThread(std::string packet);
-int packetThreadsAtWork();
-
 [[noreturn]] void receiveLoop();
 [[noreturn]] void closeAndExit();
 
-// Packet-thread body: the type gate, then the handler for the type.
-void dispatchPacket(std::string packet);
-void dispatchPacket(const std::string& packet, const PacketHandlers& handlers, LauncherState& state);
+// The type gate, then the handler for the type: News at once on the calling
+// (receive) thread, everything that changes files through `post`, in order.
+// Only the first hello answer passes the gate. Receive thread only.
+void dispatchPacket(const std::string& packet, const PacketHandlers& handlers, LauncherState& state,
+                    const PostWork& post = runAtOnce);
 
 // The News handler: appends every complete line to state.newsItems.
 void parseNews(const std::string& packet, LauncherState& state = launcherState);

@@ -4,13 +4,11 @@
 #include "integrity/verify_files.h"
 
 #include <algorithm>
-#include <mutex>
 
 #include "base/diagnostics.h"
 #include "base/file_platform.h"
 #include "base/file_utils.h"
 #include "base/text_utils.h"
-#include "core/launcher_config.h"
 #include "core/launcher_state.h"
 #include "core/packet.h"
 #include "integrity/file_md5.h"
@@ -23,9 +21,6 @@
 namespace starfell {
 
 namespace {
-
-// Two runs at once would download over each other's files.
-std::mutex verificationMutex;
 
 bool isAscii(const std::string& text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
@@ -44,9 +39,9 @@ bool accepted(const std::wstring& localPath, const std::string& expectedDigests)
 // hold it, and puts it in place only when its digest is accepted: a failed or
 // wrong download leaves the file as it was, and the path is never missing.
 // Names outside ASCII go through the wide calls, which keep them intact.
-bool repairFile(const std::vector<std::string>& repairBaseUrls, const std::string& urlPath,
-                const std::string& localPath, const std::string& expectedDigests, RepairGuard guard) {
-    const bool guarded = guard == RepairGuard::CloseRunningGame;
+bool repairFile(const WorkContext& context, const std::string& urlPath, const std::string& localPath,
+                const std::string& expectedDigests) {
+    const std::vector<std::string>& repairBaseUrls = context.repairBaseUrls;
     const std::string temporary = localPath + kRepairSuffix;
     if (isAscii(localPath)) {
         createParentDirectory(localPath);
@@ -56,7 +51,7 @@ bool repairFile(const std::vector<std::string>& repairBaseUrls, const std::strin
     }
     // Only a copy fetched and accepted in this run is moved into place.
     const bool fetched =
-        guarded ? guardedFetch(downloader, repairBaseUrls, urlPath, utf8ToWide(temporary), signedDownloadCheck())
+        context.guardRunningGame ? guardedFetch(downloader, repairBaseUrls, urlPath, utf8ToWide(temporary), signedDownloadCheck())
                 : fetchFile(downloader, repairBaseUrls, urlPath, utf8ToWide(temporary), signedDownloadCheck());
     if (!fetched || !accepted(utf8ToWide(temporary), expectedDigests)) {
         fs::removeFile(utf8ToWide(temporary));
@@ -115,14 +110,8 @@ std::string failureMessage(const std::vector<std::string>& failedNames, bool lis
     return message + "Please restart launcher.";
 }
 
-void verifyGameFiles(const std::string& packet, const std::string& folder, const std::string& websiteUrl,
-                     RepairGuard guard) {
-    verifyGameFiles(packet, folder, std::vector<std::string>{websiteUrl}, guard);
-}
-
-void verifyGameFiles(const std::string& packet, const std::string& folder,
-                     const std::vector<std::string>& repairBaseUrls, RepairGuard guard) {
-    std::lock_guard<std::mutex> serialised(verificationMutex);
+void verifyGameFiles(const std::string& packet, const WorkContext& context) {
+    const std::string folder = wideToUtf8(context.gameFolder);
     launcherState.setStatusText("Checking missing files.");
     launcherState.phase = LauncherPhase::Verifying;
 
@@ -169,7 +158,7 @@ void verifyGameFiles(const std::string& packet, const std::string& folder,
             continue;
         }
         launcherState.setStatusText("Downloading " + relativePath + " file.");
-        if (repairFile(repairBaseUrls, *urlPath, localPath, expectedDigests, guard)) {
+        if (repairFile(context, *urlPath, localPath, expectedDigests)) {
             ++ok;
         } else {
             failedNames.push_back(relativePath);
@@ -188,10 +177,6 @@ void verifyGameFiles(const std::string& packet, const std::string& folder,
     } else {
         launcherState.setStatusText(failureMessage(failedNames, cutShort));
     }
-}
-
-void verifyGameFiles(const std::string& packet) {
-    verifyGameFiles(packet, wideToUtf8(launcherFolder()), launcherConfig().RepairBaseUrls);
 }
 
 }  // namespace starfell

@@ -4,26 +4,15 @@
 #include <string>
 #include <vector>
 
+#include "update/work_context.h"
+
 namespace starfell {
 
 // Handler of a FileCheck packet (whole packet, type included): checks every
-// listed file in the launcher's folder, re-downloads the wrong ones from the
-// web site, and reports through launcherState. Runs one at a time: a second
-// packet waits until the first run has finished.
-void verifyGameFiles(const std::string& packet);
-
-// Whether repairs first close a running game client with the player's consent
-// (the launcher's own runs) or download at once (runs that must not depend on
-// which processes happen to exist on the machine, such as tests).
-enum class RepairGuard { CloseRunningGame, DownloadAtOnce };
-
-// The same run for any game folder (UTF-8, ending with its separator) and any
-// web site (ending with '/').
-void verifyGameFiles(const std::string& packet, const std::string& folder, const std::string& websiteUrl,
-                     RepairGuard guard = RepairGuard::CloseRunningGame);
-// The same with repairs from the first of several bases that serves each file.
-void verifyGameFiles(const std::string& packet, const std::string& folder,
-                     const std::vector<std::string>& repairBaseUrls, RepairGuard guard = RepairGuard::CloseRunningGame);
+// listed file in the game folder, fetches the wrong ones again from the repair
+// bases, and reports through launcherState. Runs on the file worker, one list
+// at a time.
+void verifyGameFiles(const std::string& packet, const WorkContext& context);
 
 // True when a server-sent relative path is one an archive entry could not
 // have (update/archive_paths.h): it could reach outside the game folder or a

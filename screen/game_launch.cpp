@@ -3,6 +3,7 @@
 
 #include "base/message_box.h"
 #include "base/process_end.h"
+#include "update/game_guard.h"
 
 namespace starfell {
 
@@ -23,7 +24,7 @@ int startGameClients(int count, const std::function<bool()>& startOne, const std
 bool launchGame(int clientCount) {
     const int started = startGameClients(clientCount, &startGameClient, &pauseBetweenClients);
     if (started == clientCount) endProcess(0);
-    showMessageBox("Failed To Start Conquer.exe", "ERROR", kMessageBoxOk);
+    showMessageBox(std::string("Failed To Start ") + kGameImageName, "ERROR", kMessageBoxOk);
     return false;
 }
 

@@ -5,6 +5,10 @@
 
 namespace starfell {
 
+// The argument every client is started with after its own name
+// (kGameImageName, update/game_guard.h).
+constexpr char kGameClientArgument[] = "quietfern";
+
 // How many clients PLAY starts: 1 at start, kept within these bounds.
 constexpr int MinClientCount = 1;
 constexpr int MaxClientCount = 50;

@@ -11,11 +11,10 @@
 #include "base/diagnostics.h"
 #include "base/file_utils.h"
 #include "screen/game_launch.h"
+#include "update/game_guard.h"
 
 namespace starfell {
 namespace {
-
-const char* const ClientFileName = "Conquer.exe";
 
 bool isRegularFile(const std::string& path) {
     struct stat info {};
@@ -34,7 +33,7 @@ bool startsWithMz(const std::string& path) {
 }  // namespace
 
 std::optional<std::string> findGameClient(const std::string& gameFolder) {
-    if (!gameFolder.empty() && isRegularFile(gameFolder + ClientFileName)) return gameFolder + ClientFileName;
+    if (!gameFolder.empty() && isRegularFile(gameFolder + kGameImageName)) return gameFolder + kGameImageName;
     return std::nullopt;
 }
 
@@ -45,10 +44,10 @@ SpawnRequest planClientSpawn(const std::string& clientPath) {
         // directory; the Windows program sees its own command line from it.
         spawn.program = "wine";
         spawn.searchPath = true;
-        spawn.argv = {"wine", clientPath, "quietfern"};
+        spawn.argv = {"wine", clientPath, kGameClientArgument};
     } else {
         spawn.program = clientPath;
-        spawn.argv = {ClientFileName, "quietfern"};
+        spawn.argv = {kGameImageName, kGameClientArgument};
     }
     return spawn;
 }
@@ -56,7 +55,7 @@ SpawnRequest planClientSpawn(const std::string& clientPath) {
 bool startGameClient() {
     const std::optional<std::string> client = findGameClient(launcherFolderNarrow());
     if (!client) {
-        writeDiagnostic("Game client not found: Conquer.exe");
+        writeDiagnostic(std::string("Game client not found: ") + kGameImageName);
         return false;
     }
     const SpawnRequest spawn = planClientSpawn(*client);

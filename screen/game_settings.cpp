@@ -57,16 +57,6 @@ ResolutionFile configIniRecord(const std::wstring& folder) {
     return record;
 }
 
-ResolutionFile& resolutionFile() {
-    static ResolutionFile record = gameSetupRecord(launcherFolder());
-    return record;
-}
-
-GameSettings& gameSettings() {
-    static GameSettings settings;
-    return settings;
-}
-
 bool detectResolutionFile(ResolutionFile& record) {
     std::FILE* file = fs::openFile(record.filePath, "rb");
     if (!file) return record.isConfigIni;
@@ -118,8 +108,6 @@ void loadGameSettings(const std::wstring& folder, ResolutionFile& file, GameSett
     settings.screenHeight = readIniInt(file.section, file.heightKey, file.filePath);
 }
 
-void loadGameSettings() { loadGameSettings(launcherFolder(), resolutionFile(), gameSettings()); }
-
 void saveResolution(const ResolutionFile& file, const GameSettings& settings, ScreenSize primaryScreen) {
     const std::wstring width = decimal(settings.screenWidth), height = decimal(settings.screenHeight);
     writeProfileString(file.section, file.widthKey, width, file.filePath);
@@ -148,15 +136,5 @@ void saveHideEffects(const std::wstring& folder, const ResolutionFile& file, con
     writeProfileString(L"Screen", L"HideEffect", value, inFolder(folder, {L"Env_DX8", L"Settings.ini"}));
     writeProfileString(L"Screen", L"HideEffect", value, inFolder(folder, {L"Env_DX9", L"Settings.ini"}));
 }
-
-void saveResolution() {
-    const ResolutionFile& file = resolutionFile();
-    // The display is only asked when the answer is used.
-    saveResolution(file, gameSettings(), file.isConfigIni ? primaryScreenSize() : ScreenSize{});
-}
-
-void saveFpsLimit() { saveFpsLimit(resolutionFile(), gameSettings()); }
-
-void saveHideEffects() { saveHideEffects(launcherFolder(), resolutionFile(), gameSettings()); }
 
 }  // namespace starfell

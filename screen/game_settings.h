@@ -34,14 +34,8 @@ struct ScreenSize {
 ResolutionFile gameSetupRecord(const std::wstring& folder);
 ResolutionFile configIniRecord(const std::wstring& folder);
 
-// The process-wide instances for the launcher's folder; UI thread only.
-ResolutionFile& resolutionFile();
-GameSettings& gameSettings();
-
-// Once, on the UI thread before its first frame: fills gameSettings() and
-// settles resolutionFile().
-void loadGameSettings();
-// The same start-up sequence for any game folder.
+// Reads the settings of a game folder (ending with its separator) and settles
+// which layout's files hold them.
 void loadGameSettings(const std::wstring& folder, ResolutionFile& file, GameSettings& settings);
 
 // Scans the record's file for the bytes "ScrWidth"; sets and returns isConfigIni
@@ -54,11 +48,7 @@ bool detectResolutionFile(ResolutionFile& record);
 std::int32_t readIniInt(const std::wstring& section, const std::wstring& key, const std::wstring& path);
 std::int32_t parseIniInt(const std::wstring& text);
 
-// Writers called by the settings panel on every change. The first forms use
-// the process-wide instances and the launcher's folder.
-void saveResolution();
-void saveFpsLimit();
-void saveHideEffects();
+// Writers called by the settings panel on every change.
 void saveResolution(const ResolutionFile& file, const GameSettings& settings, ScreenSize primaryScreen);
 void saveFpsLimit(const ResolutionFile& file, const GameSettings& settings);
 void saveHideEffects(const std::wstring& folder, const ResolutionFile& file, const GameSettings& settings);

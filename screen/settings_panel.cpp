@@ -14,6 +14,16 @@ constexpr int FpsMax = 1000;
 // a dragged one: the game would otherwise get widths such as 0 or 99999.
 constexpr ImGuiSliderFlags SliderFlags = ImGuiSliderFlags_AlwaysClamp;
 
+// What the panel shows and where it writes; UI thread only.
+std::wstring gameFolder;
+ResolutionFile resolutionFile;
+GameSettings settings;
+
+void saveResolution() {
+    // The display is only asked when the answer is used.
+    saveResolution(resolutionFile, settings, resolutionFile.isConfigIni ? primaryScreenSize() : ScreenSize{});
+}
+
 void heading(const char* text) {
     ImGui::PushStyleColor(ImGuiCol_Text, HeadingColour);
     ImGui::BulletText("%s", text);
@@ -26,8 +36,12 @@ SliderLimits resolutionSliderLimits(ScreenSize display) {
     return {display.width / 2, display.width, display.height / 2, display.height};
 }
 
+void loadSettingsPanel(const std::wstring& folder) {
+    gameFolder = folder;
+    loadGameSettings(folder, resolutionFile, settings);
+}
+
 void drawSettingsPanel() {
-    GameSettings& settings = gameSettings();
     const SliderLimits limits = resolutionSliderLimits(primaryScreenSize());
 
     heading("Screen Resolution");
@@ -46,11 +60,11 @@ void drawSettingsPanel() {
 
     heading("FPS");
     ImGui::SetNextItemWidth(SliderWidth);
-    if (ImGui::SliderInt("##FPS", &settings.fpsLimit, FpsMin, FpsMax, "%d", SliderFlags)) saveFpsLimit();
+    if (ImGui::SliderInt("##FPS", &settings.fpsLimit, FpsMin, FpsMax, "%d", SliderFlags)) saveFpsLimit(resolutionFile, settings);
     ImGui::Spacing();
 
     heading("Extra");
-    if (ImGui::Checkbox("HideEffects", &settings.hideEffects)) saveHideEffects();
+    if (ImGui::Checkbox("HideEffects", &settings.hideEffects)) saveHideEffects(gameFolder, resolutionFile, settings);
 }
 
 }  // namespace starfell

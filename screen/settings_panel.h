@@ -16,6 +16,8 @@ struct SliderLimits {
 SliderLimits resolutionSliderLimits(ScreenSize display);
 
 // Drawn inside the side panel's scroll region while the settings view is on.
+// Once, on the UI thread before the first frame: the settings of the game folder.
+void loadSettingsPanel(const std::wstring& folder);
 void drawSettingsPanel();
 
 }  // namespace starfell

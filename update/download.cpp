@@ -13,6 +13,7 @@
 #include "build_config.h"
 #include "update/archive_files.h"
 #include "update/download_platform.h"
+#include "update/transfer_rate.h"
 
 namespace starfell {
 
@@ -25,12 +26,134 @@ std::int32_t progressPercent(std::uint64_t received, std::uint64_t total, std::i
     return static_cast<std::int32_t>(figure);
 }
 
+Downloader downloader;
+
+Downloader& unshownDownloader() {
+    static Downloader* instance = new Downloader;  // never destroyed: workers may outlive exit()
+    return *instance;
+}
+
+std::int32_t downloadPercent() { return downloader.percent.load(std::memory_order_relaxed); }
+
+void Downloader::OnProgress(std::uint64_t received, std::uint64_t total) {
+    percent.store(progressPercent(received, total, percent.load(std::memory_order_relaxed)),
+                  std::memory_order_relaxed);
+    if (this == &downloader) downloadTransferRate().record(received, total);
+}
+
 std::uint64_t maximumDownloadBytes() { return std::uint64_t{STARFELL_MAXIMUM_DOWNLOAD_MIB} * 1024 * 1024; }
 
 namespace download_platform {
 
-void reportTooLarge(const std::string& url, std::uint64_t limit) {
-    writeDiagnostic("Download refused, larger than " + std::to_string(limit) + " bytes: " + url);
+namespace {
+
+void reportFailure(const std::string& url, long code) {
+    writeDiagnostic("Download failed for: " + url + " HRESULT: " + std::to_string(code));
+}
+
+// A strong entity tag names these exact bytes; otherwise the modification
+// date stands in. Weak tags may not be used for ranges.
+std::string validatorOf(const AnswerHead& head) {
+    if (!head.entityTag.empty() && head.entityTag.rfind("W/", 0) != 0) return head.entityTag;
+    return head.lastModified;
+}
+
+}  // namespace
+
+bool BodyWriter::restart() {
+    start_ = end_ = 0;
+    if (digest_) digest_->startOver();
+    // Only kept bytes need emptying (a new partial file is empty): on ext4
+    // truncating even an empty file makes its close wait for the whole
+    // download to be written out.
+    return file_.seek(0) && (kept_ == 0 || file_.truncateHere());
+}
+
+bool BodyWriter::startBody(const AnswerHead& head) {
+    started_ = true;
+    if (head.status != 206) return restart();
+    if (head.rangeStart != std::to_string(kept_)) {
+        wrongRange_ = true;
+        return false;
+    }
+    start_ = end_ = kept_;
+    if (digest_) digest_->finalUpTo(kept_);
+    return file_.seek(kept_);
+}
+
+bool BodyWriter::write(const AnswerHead& head, const char* data, std::size_t size) {
+    if (head.status >= 300) return true;
+    if (!started_ && !startBody(head)) {
+        writeFailed_ = !wrongRange_;
+        return false;
+    }
+    if (size > limit_ - end_) {
+        tooLarge_ = true;
+        return false;
+    }
+    if (!file_.write(data, size)) {
+        writeFailed_ = true;
+        return false;
+    }
+    end_ += size;
+    if (digest_) digest_->finalUpTo(end_);
+    return true;
+}
+
+bool BodyWriter::finishEmpty(const AnswerHead& head) {
+    if (started_ || head.status == 206 || head.status >= 300) return true;
+    if (!restart()) writeFailed_ = true;
+    return !writeFailed_;
+}
+
+Attempt classify(const std::string& url, const AnswerHead& head, const BodyWriter& body, Transport transport,
+                 long code, std::string& validator) {
+    // A full answer replaced the kept bytes only once its body began.
+    if (head.status == 200 && body.started()) validator = validatorOf(head);
+    if (body.wrongRange() || (head.status == 206 && head.rangeStart != std::to_string(body.kept()))) {
+        validator.clear();
+        reportFailure(url, kWrongRangeCode);
+        return Attempt::CutOff;
+    }
+    if (body.tooLarge()) {
+        writeDiagnostic("Download refused, larger than " + std::to_string(body.limit()) + " bytes: " + url);
+        return Attempt::TooLarge;
+    }
+    if (body.writeFailed() || transport == Transport::LocalFailure) {
+        reportFailure(url, body.writeFailed() || code == 0 ? kWriteFailureCode : code);
+        return Attempt::LocalFailure;
+    }
+    if (head.status >= 400) {
+        reportFailure(url, -head.status);
+        // 416: the kept bytes do not fit the file any more; 5xx: the store's own trouble.
+        if (head.status == 416) validator.clear();
+        if (head.status == 416 || head.status >= 500 || head.status == 408 || head.status == 429)
+            return Attempt::CutOff;
+        return Attempt::Missing;
+    }
+    if (transport != Transport::Done) {
+        reportFailure(url, code);
+        return transport == Transport::BadAddress ? Attempt::Missing : Attempt::CutOff;
+    }
+    return Attempt::Complete;
+}
+
+Attempt transferPart(Downloader& progress, const std::string& url, const std::wstring& partial,
+                     std::string& validator, GrowingFileDigest* digest, std::uint64_t limit) {
+    // Kept bytes count only with a validator to ask for the rest with.
+    if (digest && validator.empty()) digest->startOver();
+    const std::unique_ptr<PartialFile> file = openPartialFile(partial, !validator.empty());
+    if (!file) {
+        reportFailure(url, kWriteFailureCode);
+        return Attempt::LocalFailure;
+    }
+    BodyWriter body(*file, validator.empty() ? 0 : file->size(), digest, limit);
+    AnswerHead head;
+    long code = 0;
+    Transport transport = sendRequest(progress, url, validator, head, body, code);
+    if (transport == Transport::Done && !body.finishEmpty(head)) transport = Transport::LocalFailure;
+    if (!file->close() && transport == Transport::Done) transport = Transport::LocalFailure;
+    return classify(url, head, body, transport, code, validator);
 }
 
 }  // namespace download_platform

@@ -1,7 +1,8 @@
 // Downloads over HTTP with progress: the one process-wide `downloader`, whose
-// whole-percent figure drives the progress bar, the single transfer
-// `downloadFile`, and `fetchFile`, which adds mirrors, retries and resume.
+// whole-percent figure drives the progress bar, and `fetchFile`, the one way
+// every file arrives (mirrors, retries, resume, size bound, verdict).
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -16,9 +17,13 @@ namespace starfell {
 // figure is clamped to 0..100 for a server that sends more than it announced.
 std::int32_t progressPercent(std::uint64_t received, std::uint64_t total, std::int32_t previous);
 
-// The progress callback of every download; each platform defines the whole
-// class (update/downloader_win32.h, update/downloader_posix.h).
-class Downloader;
+// What a download reports its progress to. `percent` is never reset: a new
+// download shows the previous figure until its own first bytes arrive.
+class Downloader {
+public:
+    std::atomic<std::int32_t> percent{0};
+    void OnProgress(std::uint64_t received, std::uint64_t total);
+};
 
 // The process-wide instance that every download reports to.
 extern Downloader downloader;
@@ -29,14 +34,6 @@ Downloader& unshownDownloader();
 
 // The shared instance's figure, for code that only shows it.
 std::int32_t downloadPercent();
-
-// Clears a cached copy of the URL and any file at the destination, then
-// downloads. Failures are written as diagnostic lines only; callers notice a
-// missing file later. On Linux a failed transfer (an HTTP status of 400 or
-// more included) leaves no file at the destination: its "HRESULT" is the
-// negated HTTP status, or the negated transfer error code.
-void downloadFile(Downloader& downloader, const std::wstring& url, const std::wstring& destination);
-void downloadFile(Downloader& downloader, const std::string& url, const std::string& destination);
 
 // Decides whether a completed download may be used (a signature check, for
 // example) while it still lies under its temporary name `path`: `base` is the

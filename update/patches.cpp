@@ -13,7 +13,6 @@
 #include "base/file_platform.h"
 #include "base/file_utils.h"
 #include "base/text_utils.h"
-#include "core/launcher_config.h"
 #include "core/launcher_state.h"
 #include "core/packet.h"
 #include "update/archive_files.h"
@@ -285,20 +284,21 @@ void removeInstalledArchives(const std::wstring& staging, std::int32_t installed
     }
 }
 
-// `versionFolder` is the same folder as a narrow path, where "version.dat" is read.
-void applyPatches(const std::string& packet, const std::wstring& folder, const std::string& versionFolder,
-                  const std::vector<std::string>& patchBaseUrls, const std::vector<std::string>& repairBaseUrls,
-                  bool closeRunningGame) {
+}  // namespace
+
+void applyPatchList(const std::string& packet, const WorkContext& context) {
+    const std::wstring& folder = context.gameFolder;
     // A file a delta cannot be applied to comes whole from the repair copies,
     // signed like every repair.
-    const delta::WholeFileFetch fetchWhole = [&repairBaseUrls](const std::string& path, const std::string& to) {
-        return fetchFile(downloader, repairBaseUrls, "patches/Launcher/" + path, utf8ToWide(to), signedDownloadCheck());
+    const delta::WholeFileFetch fetchWhole = [&context](const std::string& path, const std::string& to) {
+        return fetchFile(downloader, context.repairBaseUrls, "patches/Launcher/" + path, utf8ToWide(to),
+                         signedDownloadCheck());
     };
     if (packet.size() < 5 || static_cast<unsigned char>(packet[4]) == 0) return;
     const std::string list = readString(packet, 5, static_cast<unsigned char>(packet[4]));
     const std::vector<std::wstring> entries = splitText(utf8ToWide(list), L"\n");
 
-    std::string installed = readInstalledVersionIn(versionFolder);
+    std::string installed = readInstalledVersionIn(context.versionFolder);
     launcherState.setInstalledVersion(installed);
     std::int32_t installedNumber = 0;
     if (!parseVersionNumber(installed, installedNumber)) {
@@ -340,9 +340,10 @@ void applyPatches(const std::string& packet, const std::wstring& folder, const s
         // Only an archive fetched and accepted in this run is unpacked: a
         // download that failed, was refused or never ran (the game stayed
         // open) leaves nothing under the archive's name to fall back on.
-        const bool fetched =
-            closeRunningGame ? guardedFetch(downloader, patchBaseUrls, archivePath, archive, signedDownloadCheck())
-                             : fetchFile(downloader, patchBaseUrls, archivePath, archive, signedDownloadCheck());
+        const auto& bases = context.patchBaseUrls;
+        const bool fetched = context.guardRunningGame
+                                 ? guardedFetch(downloader, bases, archivePath, archive, signedDownloadCheck())
+                                 : fetchFile(downloader, bases, archivePath, archive, signedDownloadCheck());
         // After a failed patch no later archive may set the version file past it.
         const bool applied = fetched && extractArchive(wideToUtf8(archive), wideToUtf8(folder), !failed, fetchWhole);
         if (applied) fs::removeFile(archive);
@@ -373,18 +374,6 @@ void applyPatches(const std::string& packet, const std::wstring& folder, const s
         launcherState.notePatchesReached(reached);
         launcherState.settleStatusText("Updated, There is no new patches.");
     }
-}
-
-}  // namespace
-
-void applyPatchList(const std::string& packet) {
-    applyPatches(packet, launcherFolder(), launcherFolderNarrow(), launcherConfig().PatchBaseUrls,
-                 launcherConfig().RepairBaseUrls, true);
-}
-
-void applyPatchList(const std::string& packet, const std::wstring& folder, const std::string& patchBaseUrl,
-                    bool closeRunningGame) {
-    applyPatches(packet, folder, wideToUtf8(folder), {patchBaseUrl}, {patchBaseUrl}, closeRunningGame);
 }
 
 }  // namespace starfell

@@ -4,20 +4,15 @@
 #include <string>
 
 #include "update/delta_apply.h"
+#include "update/work_context.h"
 
 namespace starfell {
 
 // Handler of a PatchList packet (whole packet, type included): every listed
-// patch newer than the installed version is downloaded into "Downloads",
-// extracted over the launcher's folder and deleted once it applied cleanly.
-// An entry that is not a plain decimal number is skipped.
-void applyPatchList(const std::string& packet);
-
-// The same for any game folder (ending with its separator) and patch store
-// (ending with '/'). Without `closeRunningGame` archives are downloaded at
-// once, whatever processes run on the machine (for tests).
-void applyPatchList(const std::string& packet, const std::wstring& folder, const std::string& patchBaseUrl,
-                    bool closeRunningGame);
+// patch newer than the installed version is downloaded into the game
+// folder's "Downloads", extracted over the game folder and deleted once it
+// applied cleanly. An entry without a number is skipped.
+void applyPatchList(const std::string& packet, const WorkContext& context);
 
 // Reads a patch entry as a standard string-to-int conversion does: leading
 // white space and a sign allowed, the digits after them, anything following

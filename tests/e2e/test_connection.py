@@ -9,7 +9,7 @@ import time
 import pytest
 
 from e2e_support import (FILE_CHECK, HELLO, REPORT, md5_of, parse_file_check, parse_news, press_button,
-                         screenshot, wait_for_window, wait_for_window_gone, wait_until)
+                         screenshot, status_lines, wait_for_window, wait_for_window_gone, wait_until)
 
 # Wine needs a few seconds to start a program; native starts are quick.
 START = {"linux": 15, "windows": 60}
@@ -150,17 +150,26 @@ def test_whole_conversation_with_content_folder(server, server_binary, launcher,
 
 
 def test_a_whole_run_then_the_server_closing_ends_cleanly_with_0(server, launcher, launcher_build, game_folder):
-    """Hello, news, a patch list with a refused entry, a file check with one repair,
-    then the server closes while the threads are still about: the launcher ends
-    with 0. Run against a ThreadSanitizer build, any report it writes fails this."""
+    """Hello, news, a patch list with a refused entry and, right behind it with no
+    report in between, a file check that needs the patch's file and one repair;
+    then the server closes while the work is still about: the check runs after
+    the patch, and the launcher ends with 0. Run against a ThreadSanitizer
+    build, any report it writes fails this."""
     (game_folder / "version.dat").write_text("1000")
     server.content.patch(1001, {"../outside.txt": "refused", "a.txt": "one"})
     server.content.repair_file("b.txt", "fixed")
-    server.start(scenario="read-hello\nsend-verdict\nsend-news Welcome\nsend-patchlist 1001\nexpect 15\n"
-                          f"send-filecheck b.txt,b.txt,{hashlib.md5(b'fixed').hexdigest()}\nwait 4000\nclose\n")
+    server.start(scenario="read-hello\nsend-verdict\nsend-news Welcome\nsend-patchlist 1001\nwait 300\n"
+                          f"send-filecheck a.txt,a.txt,{hashlib.md5(b'one').hexdigest()}|"
+                          f"b.txt,b.txt,{hashlib.md5(b'fixed').hexdigest()}\nwait 4000\nclose\n")
     process = launcher.start()
     assert process.wait(START[launcher_build.kind] + 90) == 0
     assert (game_folder / "a.txt").read_text() == "one"
+    assert (game_folder / "b.txt").read_text() == "fixed"
+    # The check waited for the patch: it found a.txt in place and fetched only b.txt
+    # (its Ready stays behind the refused entry's lasting failure).
+    incomplete = "Update incomplete. Please try again later."
+    assert status_lines(game_folder)[1:] == ["Downloading version: 1001/1001", incomplete, "Checking missing files.",
+                                             "Downloading b.txt file.", incomplete]
     assert not (game_folder.parent / "outside.txt").exists()
     assert "ThreadSanitizer" not in process.stderr(), process.stderr()
 

@@ -1,5 +1,5 @@
 // Packets that arrive close together: the real server connection against a
-// loopback game server and HTTP store, so packet threads, the patch worker,
+// loopback game server and HTTP store, so the receive thread, the file worker,
 // verification and a reader standing in for the UI all meet on the shared state.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -15,7 +15,6 @@
 #include <mutex>
 #include <thread>
 
-#include "app/packet_handlers.h"
 #include "base/socket_platform.h"
 #include "core/launcher_state.h"
 #include "core/packet.h"
@@ -101,20 +100,18 @@ private:
 
 // Where this test's real handlers work, and how many runs have finished.
 struct Workplace {
-    std::string folder;
-    std::wstring wideFolder;
-    std::string storeUrl;
+    WorkContext context;
     std::atomic<int> patchListsDone{0}, fileChecksDone{0};
 };
 Workplace* workplace = nullptr;
 
 void patchListHandler(const std::string& packet) {
-    applyPatchList(packet, workplace->wideFolder, workplace->storeUrl, false);
+    applyPatchList(packet, workplace->context);
     ++workplace->patchListsDone;
 }
 
 void fileCheckHandler(const std::string& packet) {
-    verifyGameFiles(packet, workplace->folder, workplace->storeUrl, RepairGuard::DownloadAtOnce);
+    verifyGameFiles(packet, workplace->context);
     ++workplace->fileChecksDone;
 }
 
@@ -130,14 +127,12 @@ TEST(ConcurrentPackets, NewsPatchListsAndFileChecksInQuickSuccession) {
     connected = true;
 
     test::ScratchFolder game;
-    static Workplace place;  // outlives the test: packet threads may still read it
+    static Workplace place;  // outlives the test: the file worker may still read it
     // Patch archives and fresh file copies, each answer a little slow so that the
     // work of one packet is still going on when the next packets arrive.
     test::LoopbackStore store("patches/");
     store.setDelay(150);
-    place.folder = game.narrow();
-    place.wideFolder = game.wide();
-    place.storeUrl = store.url();
+    place.context = workContextFor(game.wide(), store.url());
     workplace = &place;
 
     const std::string p1 = "first patch", p2 = test::patternBytes(40000), a = "fresh a", b = "fresh b";

@@ -18,7 +18,6 @@
 #include "base/text_utils.h"
 #include "test_support.h"
 #include "update/download.h"
-#include "update/downloader_posix.h"
 
 namespace starfell {
 namespace {

@@ -8,7 +8,6 @@
 
 #include "test_support.h"
 #include "update/download.h"
-#include "update/downloader_win32.h"
 
 namespace starfell {
 namespace {

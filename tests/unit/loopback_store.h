@@ -111,16 +111,4 @@ private:
     int delayMs_ = 0, inFlight_ = 0, mostInFlight_ = 0;
 };
 
-// The two failing downloads whose outcome each build's tests check: a name the
-// store lacks (404) over a file an earlier download left, and a name the store
-// answers with 500 and an error page. Returns the store's URL.
-inline std::string downloadMissingAndBroken(const ScratchFolder& folder) {
-    LoopbackStore store("");
-    store.answer("broken", 500, "server error page");
-    writeFile(folder.path() / "missing.zip", "previous content");
-    downloadFile(downloader, store.url() + "missing.zip", folder.narrow() + "missing.zip");
-    downloadFile(downloader, store.url() + "broken", folder.narrow() + "broken");
-    return store.url();
-}
-
 }  // namespace starfell::test

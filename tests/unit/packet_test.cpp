@@ -1,8 +1,6 @@
 // Packet layouts both ways, bounded readers, the dispatch gate and the News handler.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <thread>
 #include <vector>
 
 #include "core/packet.h"
@@ -175,23 +173,6 @@ TEST(DispatchPacket, AfterAuthorisationEachTypeReachesItsHandler) {
     dispatchPacket(bytes({0xE8, 0x03, 0, 1}), handlers, state);  // type 0x010003E8, not News
     EXPECT_EQ(record.log, std::vector<std::string>(
                               {"news", "patchlist", "report", "patchlist", "report", "filecheck"}));
-}
-
-TEST(DispatchPacket, ConcurrentHelloAnswersAreHandledOnce) {
-    for (int round = 0; round < 50; ++round) {
-        Calls record;
-        calls = &record;
-        static std::atomic<int> answers;
-        answers = 0;
-        LauncherState state;
-        PacketHandlers handlers = recordingHandlers();
-        handlers.helloAnswer = [](const std::string&) { ++answers; };
-        std::vector<std::thread> threads;
-        for (int i = 0; i < 4; ++i)
-            threads.emplace_back([&] { dispatchPacket(bytes({0xE9, 0x03, 0, 0, 0}), handlers, state); });
-        for (auto& t : threads) t.join();
-        EXPECT_EQ(answers.load(), 1);
-    }
 }
 
 // A send that takes only part of the packet, as a full socket buffer would.

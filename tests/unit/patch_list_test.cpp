@@ -40,7 +40,7 @@ TEST(PatchListVersionFile, FailedPatchHoldsTheVersionFileUntilItIsFetched) {
     // 1002 is missing from the store: 1003 still unpacks, the version file does not move.
     {
         CapturedDiagnostics diagnostics;
-        applyPatchList(patchList("1002\n1003"), game.wide(), store.url(), false);
+        applyPatchList(patchList("1002\n1003"), workContextFor(game.wide(), store.url()));
         EXPECT_NE(diagnostics.text().find("Version file kept, patch not fully applied: "), std::string::npos);
         EXPECT_EQ(test::readFile(game.path() / "version.dat"), "1001");
         EXPECT_EQ(test::readFile(game.path() / "c.txt"), "from 1003");
@@ -50,17 +50,17 @@ TEST(PatchListVersionFile, FailedPatchHoldsTheVersionFileUntilItIsFetched) {
     std::string emptyCheck(4, '\0');
     writePacketType(emptyCheck, PacketType::FileCheck);
     emptyCheck += std::string("\0\x05" "files", 7);
-    verifyGameFiles(emptyCheck, game.narrow(), store.url(), RepairGuard::DownloadAtOnce);
+    verifyGameFiles(emptyCheck, workContextFor(game.wide(), store.url()));
     EXPECT_EQ(launcherState.phase.load(), LauncherPhase::Ready);
     EXPECT_EQ(launcherState.statusText(), "Update incomplete. Please try again later.");
     // A later list that applies cleanly but stays below 1002 leaves the failure in view.
-    applyPatchList(patchList("1001"), game.wide(), store.url(), false);
+    applyPatchList(patchList("1001"), workContextFor(game.wide(), store.url()));
     EXPECT_EQ(launcherState.statusText(), "Update incomplete. Please try again later.");
 
     // The next list fetches both, in order, only then claims 1003, and ends the failure.
     store.put("1002.zip", ZipBuilder().file("version.dat", "1002").file("b.txt", "from 1002").file("c.txt", "old").bytes());
     CapturedDiagnostics diagnostics;
-    applyPatchList(patchList("1002\n1003"), game.wide(), store.url(), false);
+    applyPatchList(patchList("1002\n1003"), workContextFor(game.wide(), store.url()));
     EXPECT_EQ(diagnostics.text(), "");
     EXPECT_EQ(test::readFile(game.path() / "version.dat"), "1003");
     EXPECT_EQ(test::readFile(game.path() / "b.txt"), "from 1002");

@@ -96,7 +96,7 @@ TEST_F(VersionFileEntry, ArchivesOfInstalledPatchesAreRemovedOnTheNextList) {
         test::writeFile(game("Downloads") / name, "archive");
     std::string packet(4, '\0');
     writePacketType(packet, PacketType::PatchList);
-    applyPatchList(packet + "\x04" "1002", game_.wide(), "http://127.0.0.1:9/", false);
+    applyPatchList(packet + "\x04" "1002", workContextFor(game_.wide(), "http://127.0.0.1:9/"));
 
     std::vector<std::string> left;
     for (const auto& entry : fsys::directory_iterator(game("Downloads"))) left.push_back(entry.path().filename().string());

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
 
 #include "core/launcher_state.h"
 #include "integrity/verify_files.h"
@@ -40,7 +39,7 @@ protected:
     // Without the running-game check: a game client elsewhere on the machine
     // must not turn these runs into questions to the player.
     void run(const std::string& packet) {
-        verifyGameFiles(packet, folder.narrow(), store.url(), RepairGuard::DownloadAtOnce);
+        verifyGameFiles(packet, workContextFor(folder.wide(), store.url()));
     }
     fsys::path at(const std::string& relative) const { return test::pathOf(folder.narrow() + relative); }
     test::ScratchFolder folder;
@@ -222,23 +221,6 @@ TEST_F(Verification, NonAsciiPathsAreRepaired) {
     run(fileCheckPacket({{"donn\xC3\xA9" "es/\xC3\xA9t\xC3\xA9.dat", "donn\xC3\xA9" "es/\xC3\xA9t\xC3\xA9.dat",
                           md5Of("accented")}}));
     EXPECT_EQ(test::readFile(at("donn\xC3\xA9" "es/\xC3\xA9t\xC3\xA9.dat")), "accented");
-    EXPECT_EQ(launcherState.statusText(), "Ready.");
-}
-
-TEST_F(Verification, RunsArrivingTogetherTakeTurns) {
-    store.setDelay(150);
-    store.put("f.dat", "fresh");
-    store.put("g.dat", "fresh");
-    const std::string packet = fileCheckPacket({{"f.dat", "f.dat", md5Of("fresh")}});
-    const std::string other = fileCheckPacket({{"g.dat", "g.dat", md5Of("fresh")}});
-    std::thread first([&] { run(packet); });
-    std::thread second([&] { run(other); });
-    first.join();
-    second.join();
-    EXPECT_EQ(store.mostInFlight(), 1);
-    EXPECT_EQ(store.requests().size(), 2u);
-    EXPECT_EQ(test::readFile(at("f.dat")), "fresh");
-    EXPECT_EQ(test::readFile(at("g.dat")), "fresh");
     EXPECT_EQ(launcherState.statusText(), "Ready.");
 }
 
