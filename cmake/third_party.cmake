@@ -1,6 +1,6 @@
 # Dependencies: Dear ImGui and miniz from their Debian source packages for both
 # targets; libpng and GoogleTest built from source for Windows, Debian's for Linux;
-# libsodium built by scripts/setup.sh for Windows, Debian's for Linux.
+# libsodium and zstd built by scripts/setup.sh for Windows, Debian's for Linux.
 set(TP "${STARFELL_THIRD_PARTY}")
 
 add_library(imgui STATIC
@@ -44,8 +44,17 @@ if(WIN32)
     INTERFACE_COMPILE_DEFINITIONS SODIUM_STATIC=1
     INTERFACE_LINK_LIBRARIES advapi32)  # its random source (RtlGenRandom)
 
+  set(ZSTD_PREFIX "${TP}/zstd-i686")
+  if(NOT EXISTS "${ZSTD_PREFIX}/lib/libzstd.a")
+    message(FATAL_ERROR "zstd for Windows is missing: run scripts/setup.sh (or make test)")
+  endif()
+  add_library(zstd STATIC IMPORTED)
+  set_target_properties(zstd PROPERTIES
+    IMPORTED_LOCATION "${ZSTD_PREFIX}/lib/libzstd.a"
+    INTERFACE_INCLUDE_DIRECTORIES "${ZSTD_PREFIX}/include")
+
   target_link_libraries(starfell_platform_libs INTERFACE
-    imgui miniz PNG::PNG sodium ws2_32 advapi32 psapi shlwapi shell32 ole32 uuid)
+    imgui miniz PNG::PNG sodium zstd ws2_32 advapi32 psapi shlwapi shell32 ole32 uuid)
 
   # Static run-time: the launcher is one file with no DLLs of its own.
   add_link_options(-static -static-libgcc -static-libstdc++)
@@ -64,9 +73,10 @@ else()
   find_package(Threads REQUIRED)
   find_package(GTest REQUIRED)
   pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
+  pkg_check_modules(ZSTD REQUIRED IMPORTED_TARGET libzstd)
   pkg_check_modules(FONTCONFIG REQUIRED IMPORTED_TARGET fontconfig)
   target_sources(imgui PRIVATE ${TP}/imgui/backends/imgui_impl_sdl.cpp ${TP}/imgui/backends/imgui_impl_opengl3.cpp)
   target_link_libraries(imgui PUBLIC SDL2::SDL2 OpenGL::GL ${CMAKE_DL_LIBS})
   target_link_libraries(starfell_platform_libs INTERFACE
-    imgui miniz PNG::PNG CURL::libcurl OpenSSL::Crypto PkgConfig::SODIUM PkgConfig::FONTCONFIG Threads::Threads)
+    imgui miniz PNG::PNG CURL::libcurl OpenSSL::Crypto PkgConfig::SODIUM PkgConfig::ZSTD PkgConfig::FONTCONFIG Threads::Threads)
 endif()

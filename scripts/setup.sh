@@ -22,6 +22,7 @@ DEB_PACKAGES=(
   python3-pytest python3-pytest-xdist fonts-liberation2 clang-14 libclang-rt-14-dev
   dpkg-dev curl ca-certificates lintian systemd
   libsodium-dev minisign autoconf automake libtool nginx libfontconfig-dev
+  libzstd-dev xdelta3
 )
 
 # Pinned digests of every file fetched from a registry.
@@ -30,6 +31,7 @@ declare -A SHA256=(
   [r-cran-zip_2.2.2.orig.tar.gz]=e16cde23bb283efbe9b6bce19575c716c371d09033b42514471ccb444c0a8ea4
   [libpng1.6_1.6.39.orig.tar.gz]=a00e9d2f2f664186e4202db9299397f851aea71b36a35e74910b8820e380d441
   [libsodium_1.0.18.orig.tar.gz]=d59323c6b712a1519a5daf710b68f5e7fde57040845ffec53850911f10a5d4f4
+  [libzstd_1.5.4+dfsg2.orig.tar.xz]=8cf4bbb65e77ec348d052c8d6230eba66d435bddf64c8b5be2fcb16880c19953
   [cpp-httplib_0.11.4+ds.orig.tar.xz]=8b1a5df569003b6a4f24c68489bbda5c64aec94697bdc9ebba5d79408b2ae7eb
   [fortawesome-fontawesome-free-5.15.3.tgz]=14ad218f2147a8e88619df88a8a0be6dde7c2065ab7f42c41576ad220d49e7fa
   [font-awesome-4.7.0.tgz]=92042b715919e17499ded134884b0318fd88041efac9b0f3204069df52222a61
@@ -216,6 +218,28 @@ build_libsodium_windows() {
   touch "$stamp"
 }
 
+# zstd for the Windows launcher's binary deltas: a static i686 library under
+# third_party/zstd-i686 (Linux links Debian's libzstd-dev), built like libsodium
+# only when its tarball changes. Only the decompressor and the compressor are
+# needed: no legacy formats, no threads.
+build_zstd_windows() {
+  local tarball="$DL/libzstd_1.5.4+dfsg2.orig.tar.xz"
+  local prefix="$THIRD/zstd-i686"
+  local stamp; stamp="$prefix/.built-from-$(sha256sum "$tarball" | cut -c1-16)"
+  [ -f "$stamp" ] && [ -f "$prefix/lib/libzstd.a" ] && return
+  log "building zstd for Windows (i686, static)"
+  local work; work="$(mktemp -d)"
+  tar -xJf "$tarball" -C "$work" --strip-components=1
+  rm -rf "$prefix" && mkdir -p "$prefix/lib" "$prefix/include"
+  local buildlog="$THIRD/zstd-build.log"
+  (cd "$work/lib" && make -j"$(nproc)" libzstd.a CC=i686-w64-mingw32-gcc-posix AR=i686-w64-mingw32-ar \
+      ZSTD_LEGACY_SUPPORT=0 ZSTD_NO_UNUSED_FUNCTIONS=1 CFLAGS="-O2" \
+      && cp libzstd.a "$prefix/lib/" && cp zstd.h zdict.h zstd_errors.h "$prefix/include/") >"$buildlog" 2>&1 || true
+  rm -rf "$work"
+  [ -f "$prefix/lib/libzstd.a" ] || { echo "zstd build failed: see $buildlog" >&2; exit 1; }
+  touch "$stamp"
+}
+
 main() {
   install_packages
   mkdir -p "$DL"
@@ -223,11 +247,13 @@ main() {
   fetch_source_package r-cran-zip r-cran-zip_2.2.2.orig.tar.gz
   fetch_source_package libpng1.6 libpng1.6_1.6.39.orig.tar.gz
   fetch_source_package libsodium libsodium_1.0.18.orig.tar.gz
+  fetch_source_package libzstd libzstd_1.5.4+dfsg2.orig.tar.xz
   fetch_source_package cpp-httplib cpp-httplib_0.11.4+ds.orig.tar.xz
   fetch_npm @fortawesome/fontawesome-free@5.15.3 fortawesome-fontawesome-free-5.15.3.tgz
   fetch_npm font-awesome@4.7.0 font-awesome-4.7.0.tgz
   unpack_third_party
   build_libsodium_windows
+  build_zstd_windows
   touch "$STAMP"
   log "ready"
 }

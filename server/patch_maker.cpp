@@ -10,7 +10,9 @@
 #include <map>
 
 #include "server/content.h"
+#include "server/delta_maker.h"
 #include "server/md5.h"
+#include "update/delta_format.h"
 
 namespace starfell::server {
 
@@ -75,9 +77,19 @@ std::string refusedEntryName(const std::string& name) {
     return {};
 }
 
+constexpr std::uint64_t kSmallestDeltaFile = 64 * 1024;
+
 bool isDecimal(const std::string& text) {
     return !text.empty() && text.size() <= 9 && (text.size() == 1 || text[0] != '0') &&
            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+void damageLastByte(const stdfs::path& file) {
+    std::fstream stream(file, std::ios::binary | std::ios::in | std::ios::out);
+    stream.seekg(-1, std::ios::end);
+    const char byte = static_cast<char>(stream.get() ^ 0x5a);
+    stream.seekp(-1, std::ios::end);
+    stream.put(byte);
 }
 
 }  // namespace
@@ -143,8 +155,28 @@ PatchResult makePatch(const PatchRequest& request) {
         return result;
     }
     bool written = true;
+    std::string index;
+    const stdfs::path deltaFile = patches / (request.number + ".zip.delta");
     for (const std::string& name : carried) {
-        written = mz_zip_writer_add_file(&zip, name.c_str(), newFiles[name].c_str(), nullptr, 0, MZ_DEFAULT_LEVEL);
+        // A changed file travels as a delta when that is under half its size;
+        // below kSmallestDeltaFile the saving is not worth a delta.
+        std::optional<std::uint64_t> deltaSize;
+        const bool changed = std::binary_search(result.changed.begin(), result.changed.end(), name);
+        if (request.deltas && changed && stdfs::file_size(newFiles[name], code) >= kSmallestDeltaFile) {
+            deltaSize = makeDelta(oldFiles[name].string(), newFiles[name].string(), deltaFile.string(), result.error);
+            if (!deltaSize) break;
+        }
+        const std::uint64_t size = stdfs::file_size(newFiles[name], code);
+        if (deltaSize && *deltaSize < size / 2) {
+            if (request.damageDeltas) damageLastByte(deltaFile);
+            const std::string entry = delta::kReservedFolder + name;
+            written = mz_zip_writer_add_file(&zip, entry.c_str(), deltaFile.c_str(), nullptr, 0, MZ_NO_COMPRESSION);
+            index += name + "\t" + blake2bOfFile(oldFiles[name].string()) + "\t" +
+                     blake2bOfFile(newFiles[name].string()) + "\t" + std::to_string(size) + "\n";
+            result.deltas.push_back(name);
+        } else {
+            written = mz_zip_writer_add_file(&zip, name.c_str(), newFiles[name].c_str(), nullptr, 0, MZ_DEFAULT_LEVEL);
+        }
         if (!written) {
             result.error = "cannot add " + newFiles[name].string() + " to " + partial.string();
             break;
@@ -152,6 +184,10 @@ PatchResult makePatch(const PatchRequest& request) {
         std::optional<std::string> digest = md5OfFile(newFiles[name].string());
         result.entries.push_back({name, name, digest.value_or("")});
     }
+    stdfs::remove(deltaFile, code);
+    written = written && result.error.empty();
+    if (!index.empty())
+        written = written && mz_zip_writer_add_mem(&zip, delta::kIndexName, index.data(), index.size(), MZ_DEFAULT_LEVEL);
     written = written && mz_zip_writer_add_mem(&zip, "version.dat", request.number.data(), request.number.size(),
                                                MZ_DEFAULT_LEVEL);
     written = written && mz_zip_writer_finalize_archive(&zip);

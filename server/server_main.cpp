@@ -21,6 +21,7 @@
 #include "server/content.h"
 #include "server/http_store.h"
 #include "server/patch_maker.h"
+#include "server/release.h"
 #include "server/scenario.h"
 #include "server/server_log.h"
 #include "server/tcp_service.h"
@@ -34,6 +35,9 @@ const char* const Usage = R"(usage:
                         [--tcp-port N] [--http-port N] [limits below]
   starfell-server manifest --game DIR
   starfell-server make-patch --from OLD --to NEW --number N --root DIR [--files]
+                             [--no-delta]
+  starfell-server release --from OLD --to NEW --number N --root DIR
+                          [--secret-key FILE] [--no-delta]
   starfell-server --help
 
 serve     Runs the launcher's game server on A (default 127.0.0.1): the packet
@@ -71,6 +75,20 @@ make-patch
           holding N. N must be above the newest patch in DIR/patches. Files of
           OLD missing in NEW are listed as a warning (a patch cannot delete).
           With --files, the files.txt entries of the patch's files are printed.
+          A changed file of 64 KiB or more whose binary delta is under half its
+          size travels as that delta (under .starfell-delta/ in the archive);
+          the launcher applies it only over the exact old file and otherwise
+          fetches the file whole from patches/Launcher/. --no-delta: whole
+          files only.
+release   A release in one step: the patch as make-patch makes it, whole copies
+          of its files under DIR/patches/Launcher/, files.txt with their new
+          lines, and signatures of all of them by scripts/sign-store (minisign;
+          a password is asked once; --secret-key FILE, else sign-store's
+          default key). The patch is then proved: the launcher's own
+          extraction over a copy of OLD must give NEW byte for byte. Only then
+          is everything renamed into DIR; any failure publishes nothing.
+          sign-store is found beside the source tree of this program, or named
+          by the environment variable STARFELL_SIGN_STORE.
 
 Content folder DIR:
   news.txt                       one news line per line (UTF-8)
@@ -124,8 +142,8 @@ int fail(const std::string& message) {
 bool parseOptions(int argc, char** argv, int first, std::map<std::string, std::string>& options, std::string& error) {
     for (int i = first; i < argc; ++i) {
         std::string name = argv[i];
-        if (name == "--files") {
-            options["files"] = "yes";
+        if (name == "--files" || name == "--no-delta") {
+            options[name.substr(2)] = "yes";
             continue;
         }
         if (name.rfind("--", 0) != 0 || i + 1 >= argc) {
@@ -305,21 +323,58 @@ int manifest(std::map<std::string, std::string> options) {
 
 int makePatchCommand(std::map<std::string, std::string> options) {
     for (const auto& [name, value] : options) {
-        if (name != "from" && name != "to" && name != "number" && name != "root" && name != "files") {
+        if (name != "from" && name != "to" && name != "number" && name != "root" && name != "files" &&
+            name != "no-delta") {
             return fail("unknown option --" + name + " (see --help)");
         }
     }
     for (const char* needed : {"from", "to", "number", "root"}) {
         if (!options.count(needed)) return fail("make-patch needs --from OLD --to NEW --number N --root DIR");
     }
-    PatchResult result = makePatch({options["from"], options["to"], options["number"], options["root"]});
+    PatchResult result = makePatch(
+        {options["from"], options["to"], options["number"], options["root"], !options.count("no-delta")});
     if (!result.error.empty()) return fail(result.error);
     std::cerr << "wrote " << result.archive << ": " << result.added.size() << " added, " << result.changed.size()
-              << " changed, version.dat " << options["number"] << "\n";
+              << " changed (" << result.deltas.size() << " as deltas), version.dat " << options["number"] << "\n";
     for (const std::string& name : result.removed) {
         std::cerr << "warning: removed in the new folder, left in place by the patch: " << name << "\n";
     }
     if (options.count("files")) std::cout << formatFileList(result.entries) << std::flush;
+    return 0;
+}
+
+// scripts/sign-store: named by STARFELL_SIGN_STORE, else found in a folder
+// above this program's (a build inside the source tree).
+std::string signStoreProgram() {
+    if (const char* named = std::getenv("STARFELL_SIGN_STORE")) return named;
+    std::error_code code;
+    std::filesystem::path folder = std::filesystem::read_symlink("/proc/self/exe", code).parent_path();
+    for (int up = 0; up < 5 && !folder.empty(); ++up, folder = folder.parent_path()) {
+        const std::filesystem::path candidate = folder / "scripts" / "sign-store";
+        if (std::filesystem::is_regular_file(candidate, code)) return candidate.string();
+        if (folder == folder.parent_path()) break;
+    }
+    return "sign-store";
+}
+
+int releaseCommand(std::map<std::string, std::string> options) {
+    for (const auto& [name, value] : options) {
+        if (name != "from" && name != "to" && name != "number" && name != "root" && name != "secret-key" &&
+            name != "no-delta") {
+            return fail("unknown option --" + name + " (see --help)");
+        }
+    }
+    for (const char* needed : {"from", "to", "number", "root"}) {
+        if (!options.count(needed)) return fail("release needs --from OLD --to NEW --number N --root DIR");
+    }
+    ReleaseRequest request{options["from"], options["to"],         options["number"],
+                           options["root"], options["secret-key"], signStoreProgram(),
+                           !options.count("no-delta")};
+    ReleaseResult result = makeRelease(request);
+    if (!result.error.empty()) return fail(result.error);
+    std::cerr << "released patch " << options["number"] << ": " << result.deltas << " file(s) as deltas, "
+              << result.wholeFiles << " whole copies; proved over a copy of " << options["from"] << "\n";
+    for (const std::string& path : result.published) std::cerr << "published " << path << "\n";
     return 0;
 }
 
@@ -333,9 +388,10 @@ int main(int argc, char** argv) {
     }
     std::map<std::string, std::string> options;
     std::string error;
-    if (command == "serve" || command == "manifest" || command == "make-patch") {
+    if (command == "serve" || command == "manifest" || command == "make-patch" || command == "release") {
         if (!parseOptions(argc, argv, 2, options, error)) return fail(error);
         if (command == "make-patch") return makePatchCommand(options);
+        if (command == "release") return releaseCommand(options);
         return command == "serve" ? serve(options) : manifest(options);
     }
     std::cerr << Usage;

@@ -40,6 +40,11 @@ bool isVersionFileEntry(mz_zip_archive& zip, mz_uint index) {
     return true;
 }
 
+bool isReservedDeltaEntry(mz_zip_archive& zip, mz_uint index) {
+    mz_zip_archive_file_stat stat;
+    return mz_zip_reader_file_stat(&zip, index, &stat) && delta::isReservedEntry(stat.m_filename);
+}
+
 // The destination folder with every `/` turned into this platform's separator
 // and one separator at the end.
 std::string normalisedFolder(std::string folder) {
@@ -73,7 +78,8 @@ bool readPatchNumber(const std::wstring& entry, std::int32_t& number) {
     return true;
 }
 
-bool extractArchive(const std::string& archivePath, const std::string& destinationFolder, bool writeVersionFile) {
+bool extractArchive(const std::string& archivePath, const std::string& destinationFolder, bool writeVersionFile,
+                    const delta::WholeFileFetch& fetchWhole) {
     std::FILE* file = archive_files::openForReading(archivePath);
     mz_zip_archive zip{};
     // Opened where the archive really starts, so stubs and mis-stated
@@ -93,12 +99,14 @@ bool extractArchive(const std::string& archivePath, const std::string& destinati
     std::vector<mz_uint> versionEntries;
     const mz_uint count = mz_zip_reader_get_num_files(&zip);
     for (mz_uint index = 0; index < count; ++index) {
+        if (isReservedDeltaEntry(zip, index)) continue;  // applied through the delta index below
         if (isVersionFileEntry(zip, index)) {
             versionEntries.push_back(index);
             continue;
         }
         if (!extraction.extractEntry(index)) failed = true;
     }
+    if (!delta::applyDeltas(zip, folder, fetchWhole)) failed = true;
 
     // The version file says which patch the folder holds: written last, once
     // every other file is on the disk, so a run killed or cut off while
@@ -143,6 +151,12 @@ void removeInstalledArchives(const std::wstring& staging, std::int32_t installed
 
 void applyPatchList(const std::string& packet, const WorkContext& context) {
     const std::wstring& folder = context.gameFolder;
+    // A file a delta cannot be applied to comes whole from the repair copies,
+    // signed like every repair.
+    const delta::WholeFileFetch fetchWhole = [&context](const std::string& path, const std::string& to) {
+        return fetchFile(downloader, context.repairBaseUrls, "patches/Launcher/" + path, utf8ToWide(to),
+                         signedDownloadCheck());
+    };
     if (packet.size() < 5 || static_cast<unsigned char>(packet[4]) == 0) return;
     const std::string list = readString(packet, 5, static_cast<unsigned char>(packet[4]));
     const std::vector<std::wstring> entries = splitText(utf8ToWide(list), L"\n");
@@ -194,7 +208,7 @@ void applyPatchList(const std::string& packet, const WorkContext& context) {
                                  ? guardedFetch(downloader, bases, archivePath, archive, signedDownloadCheck())
                                  : fetchFile(downloader, bases, archivePath, archive, signedDownloadCheck());
         // After a failed patch no later archive may set the version file past it.
-        const bool applied = fetched && extractArchive(wideToUtf8(archive), wideToUtf8(folder), !failed);
+        const bool applied = fetched && extractArchive(wideToUtf8(archive), wideToUtf8(folder), !failed, fetchWhole);
         if (applied) fs::removeFile(archive);
 
         // Later entries are still compared against this one, as if it had

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "update/delta_apply.h"
 #include "update/work_context.h"
 
 namespace starfell {
@@ -29,8 +30,11 @@ bool readPatchNumber(const std::wstring& entry, std::int32_t& number);
 // cut short or fails never leaves a version file claiming the patch. With
 // `writeVersionFile` false it is not written at all (an earlier patch of the
 // same list failed); the rest of the archive is applied as usual.
+//
+// Binary deltas the archive carries are applied after the whole entries; a
+// file they cannot be applied to is fetched whole through `fetchWhole`.
 bool extractArchive(const std::string& archivePath, const std::string& destinationFolder,
-                    bool writeVersionFile = true);
+                    bool writeVersionFile = true, const delta::WholeFileFetch& fetchWhole = {});
 
 // Most bytes one archive may write in total, against archives that unpack to
 // far more than any patch holds. Each entry is also held to its declared size.

@@ -8,6 +8,7 @@ import random
 import signal
 import socket
 import struct
+import subprocess
 import threading
 import time
 import zipfile
@@ -41,18 +42,36 @@ def write_archive(path, entries):
             archive.writestr(zipfile.ZipInfo(name), data, compress_type=method)
 
 
-def make_patches(content_root):
+def delta_entries(server_binary, work, name, old, new):
+    """The archive entries of `name` carried as the binary delta from `old` to
+    `new`, as starfell-server make-patch writes them."""
+    for folder, data in (("old", old), ("new", new)):
+        (work / folder / name).parent.mkdir(parents=True, exist_ok=True)
+        (work / folder / name).write_bytes(data)
+    (work / "root").mkdir()
+    subprocess.run([str(server_binary), "make-patch", "--from", str(work / "old"), "--to", str(work / "new"),
+                    "--number", "1", "--root", str(work / "root")], check=True, stderr=subprocess.DEVNULL)
+    with zipfile.ZipFile(work / "root" / "patches" / "1.zip") as made:
+        entries = [(i.filename, made.read(i)) for i in made.infolist() if i.filename.startswith(".starfell-delta/")]
+    assert len(entries) == 2, "make-patch wrote no delta"
+    return entries
+
+
+def make_patches(content_root, server_binary):
     """Patches 1001 and 1002 in the content folder, each carrying its own
     version.dat as its first entry (so a version file written as soon as it is
-    met would claim the whole patch). Returns the game folder's files after
-    both, {relative path: bytes}, and the file list for verification."""
+    met would claim the whole patch); 1002 changes data/shared.dat by a binary
+    delta, applied after its whole entries. Returns the game folder's files
+    after both, {relative path: bytes}, and the file list for verification."""
     rng = random.Random(20261208)
+    shared = rng.randbytes(200_000)
     first = [("version.dat", b"1001"),
              ("readme.txt", b"Patched by 1001\r\n"),
-             ("data/shared.dat", rng.randbytes(200_000)),
+             ("data/shared.dat", shared),
              ("data/kept.dat", rng.randbytes(60_000))]
-    second = [("version.dat", b"1002"),
-              ("data/shared.dat", rng.randbytes(300_000))]
+    changed = shared[:50_000] + rng.randbytes(1_000) + shared[51_000:120_000] + rng.randbytes(100_000) + shared[120_000:]
+    second = [("version.dat", b"1002")]
+    second += delta_entries(server_binary, content_root.parent / "delta", "data/shared.dat", shared, changed)
     second += [(f"bulk/{i // 200:02d}/{i:05d}.bin", rng.randbytes(BULK_SIZE)) for i in range(BULK_FILES)]
     second += [("zz_last.dat", b"the last entry of 1002")]
     patches = content_root / "patches"
@@ -60,7 +79,8 @@ def make_patches(content_root):
     write_archive(patches / "1002.zip", second)
 
     expected = dict(first)
-    expected.update(second)
+    expected.update(entry for entry in second if not entry[0].startswith(".starfell-delta/"))
+    expected["data/shared.dat"] = changed
     listed = ["readme.txt", "data/shared.dat", "data/kept.dat", "bulk/00/00000.bin",
               f"bulk/{(BULK_FILES - 1) // 200:02d}/{BULK_FILES - 1:05d}.bin", "zz_last.dat"]
     # Verification can repair these from the store as well.
@@ -287,7 +307,7 @@ def finish_update(server, launcher, game_folder, files, expected, wine_env):
 
 def test_server_gone_during_download_then_next_start_finishes(server, launcher, launcher_build, game_folder,
                                                               faulty, wine_display_prefix):
-    expected, files = make_patches(server.content.root)
+    expected, files = make_patches(server.content.root, server.binary)
     archive = server.content.root / "patches" / "1002.zip"
     packets, store = faulty(server.content.root, {"/patches/1002.zip": archive.stat().st_size // 2})
 
@@ -313,7 +333,7 @@ def test_server_gone_during_download_then_next_start_finishes(server, launcher, 
 
 def test_server_gone_during_unpacking_then_next_start_finishes(server, launcher, launcher_build, game_folder,
                                                                faulty, wine_display_prefix):
-    expected, files = make_patches(server.content.root)
+    expected, files = make_patches(server.content.root, server.binary)
     packets, store = faulty(server.content.root)
 
     process = launcher.start(extra_env=wine_display_prefix)
@@ -330,7 +350,7 @@ def test_server_gone_during_unpacking_then_next_start_finishes(server, launcher,
 
 def test_launcher_killed_during_unpacking_then_next_start_repairs(server, launcher, launcher_build, game_folder,
                                                                   wine_display_prefix):
-    expected, files = make_patches(server.content.root)
+    expected, files = make_patches(server.content.root, server.binary)
     server.content.files(files)
     server.start()
 

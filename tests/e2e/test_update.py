@@ -5,6 +5,7 @@ import base64
 import os
 import random
 import re
+import shutil
 import signal
 import stat
 import subprocess
@@ -15,7 +16,7 @@ from pathlib import Path
 
 import pytest
 
-from e2e_support import (REPO, WINE_RUN, md5_of, newer_build, press_button, serve_from_paced_store, sign,
+from e2e_support import (REPO, SIGN_STORE, TEST_KEY, WINE_RUN, md5_of, newer_build, press_button, serve_from_paced_store, sign,
                          wait_for_window,
                          wait_for_window_gone, wait_until, _processes_with_token)
 from e2e_support import status_lines
@@ -84,6 +85,80 @@ def test_newer_patches_apply_in_list_order(server, launcher, launcher_build, gam
     shown = status_lines(game_folder)
     assert shown[:shown.index(updated) + 1] == ["Checking for new update..", "Downloading version: 1001/1002",
                                                 "Downloading version: 1002/1002", updated], shown
+
+
+def release_pair(tmp_path):
+    """Old and new game folders: two data files with scattered edits and an
+    insertion (one of them the player will have changed), a changed and a new
+    small file."""
+    rng = random.Random(2028)
+    old, new = tmp_path / "old", tmp_path / "new"
+    for folder in (old, new):
+        (folder / "data").mkdir(parents=True)
+    for name in ("big.dat", "mod.dat"):
+        data = bytearray(rng.randbytes(2_000_000))
+        (old / "data" / name).write_bytes(data)
+        for _ in range(20):
+            at = rng.randrange(len(data) - 500)
+            data[at:at + 500] = rng.randbytes(500)
+        data[1_000_000:1_000_000] = rng.randbytes(30_000)
+        (new / "data" / name).write_bytes(data)
+    (old / "readme.txt").write_text("old readme")
+    (new / "readme.txt").write_text("new readme")
+    (new / "added.txt").write_text("added")
+    return old, new
+
+
+def release(server, old, new, number, damaged=False):
+    environment = dict(os.environ, STARFELL_SIGN_STORE=str(SIGN_STORE))
+    if damaged:
+        environment["STARFELL_RELEASE_DAMAGE_DELTAS"] = "1"
+    return subprocess.run([server.binary, "release", "--from", str(old), "--to", str(new), "--number", str(number),
+                           "--root", str(server.content.root), "--secret-key", str(TEST_KEY)],
+                          env=environment, capture_output=True, text=True, timeout=120)
+
+
+def test_release_with_deltas_over_a_matching_and_a_modified_file(server, launcher, launcher_build, game_folder,
+                                                                 tmp_path):
+    old, new = release_pair(tmp_path)
+    listed = ["readme.txt", "data/mod.dat"]
+    server.content.files([(name, name, md5_of(old / name)) for name in listed])
+    # A release whose proof fails publishes nothing, and leaves nothing behind.
+    before = sorted(server.content.root.rglob("*"))
+    refused = release(server, old, new, 1001, damaged=True)
+    assert refused.returncode == 1 and "nothing published" in refused.stderr, refused.stderr
+    assert sorted(server.content.root.rglob("*")) == before
+    made = release(server, old, new, 1001)
+    assert made.returncode == 0, made.stderr
+    names = zipfile.ZipFile(server.content.root / "patches" / "1001.zip").namelist()
+    assert {".starfell-delta/data/big.dat", ".starfell-delta/data/mod.dat"} <= set(names)
+    assert "data/big.dat" not in names
+    # The listed files' lines carry the new digests; whole copies of them and of the deltas' files are signed.
+    assert (server.content.root / "files.txt").read_text() == "".join(
+        f"{name}\t{name}\t{md5_of(new / name)}\n" for name in listed)
+    copies = server.content.root / "patches" / "Launcher"
+    assert sorted(p.relative_to(copies).as_posix() for p in copies.rglob("*") if p.is_file()) == [
+        "data/big.dat", "data/big.dat.minisig", "data/mod.dat", "data/mod.dat.minisig",
+        "readme.txt", "readme.txt.minisig"]
+
+    shutil.copytree(old, game_folder, dirs_exist_ok=True)
+    (game_folder / "version.dat").write_text("1000")
+    modified = game_folder / "data" / "mod.dat"
+    modified.write_bytes(b"player's own" + modified.read_bytes()[12:])
+    server.start()
+    launcher.start()
+    server.wait_for_log(r"report received", START[launcher_build.kind] + 30)
+
+    # The matching file took its delta, the modified one came whole from the
+    # signed copies, and only then did the version file claim the patch.
+    for path in new.rglob("*"):
+        if path.is_file():
+            assert (game_folder / path.relative_to(new)).read_bytes() == path.read_bytes(), path
+    assert (game_folder / "version.dat").read_bytes() == b"1001"
+    fetched = [m.group(1) for m in server.matching(r"http GET /patches/Launcher/(\S+) ")]
+    assert "data/mod.dat" in fetched and "data/big.dat" not in fetched
+    assert not (game_folder / ".starfell-delta").exists()
+    assert not list(game_folder.rglob("*.starfell-partial"))
 
 
 def other_key(tmp_path):
