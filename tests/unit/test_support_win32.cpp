@@ -14,13 +14,20 @@
 namespace starfell::test {
 
 std::string minisignSignature(const std::string& storePath, const std::string& bytes) {
+    // A folder of its own: Wine's small process ids come back run after run,
+    // and the folders of earlier runs stay (see below), so a name already
+    // taken is passed over instead of signing into a stranger's folder.
     static std::atomic<int> counter{0};
-    const std::string unixFolder =
-        "/tmp/starfell-sign-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++);
-    std::string folder = "Z:" + unixFolder;
-    for (char& c : folder)
-        if (c == '/') c = '\\';
-    if (!CreateDirectoryA(folder.c_str(), nullptr)) return std::string();
+    std::string unixFolder, folder;
+    for (;;) {
+        unixFolder = "/tmp/starfell-sign-" + std::to_string(GetCurrentProcessId()) + "-" +
+                     std::to_string(GetTickCount64()) + "-" + std::to_string(counter++);
+        folder = "Z:" + unixFolder;
+        for (char& c : folder)
+            if (c == '/') c = '\\';
+        if (CreateDirectoryA(folder.c_str(), nullptr)) break;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) return std::string();
+    }
     // Wide calls, so a UTF-8 store path keeps its name on the disk.
     std::wstring file = utf8ToWide(folder);
     for (size_t start = 0, end; (end = storePath.find('/', start)) != std::string::npos; start = end + 1) {

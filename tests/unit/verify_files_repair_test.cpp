@@ -76,7 +76,7 @@ TEST_F(Verification, RepairsWrongAndMissingFiles) {
     EXPECT_EQ(test::readFile(at("c.dat")), c);
     EXPECT_EQ(launcherState.phase.load(), LauncherPhase::Ready);
     EXPECT_EQ(launcherState.statusText(), "Ready.");
-    EXPECT_EQ(diagnostics.text().find("MD5 mismatch"), std::string::npos);
+    EXPECT_EQ(diagnostics.text().find("MD5 mismatch"), std::string::npos) << diagnostics.text();
 }
 
 TEST_F(Verification, FilesThatStayWrongAreListed) {
