@@ -38,21 +38,6 @@ std::map<std::string, stdfs::path> filesBelow(const std::string& folder, std::st
     return files;
 }
 
-bool sameBytes(const stdfs::path& a, const stdfs::path& b) {
-    std::error_code code;
-    if (stdfs::file_size(a, code) != stdfs::file_size(b, code) || code) return false;
-    std::ifstream left(a, std::ios::binary), right(b, std::ios::binary);
-    if (!left || !right) return false;
-    std::vector<char> x(1 << 16), y(1 << 16);
-    while (left && right) {
-        left.read(x.data(), static_cast<std::streamsize>(x.size()));
-        right.read(y.data(), static_cast<std::streamsize>(y.size()));
-        if (left.gcount() != right.gcount() || !std::equal(x.begin(), x.begin() + left.gcount(), y.begin())) {
-            return false;
-        }
-    }
-    return left.eof() && right.eof();
-}
 
 // Why the launcher would refuse `name` as an archive entry, or empty.
 std::string refusedEntryName(const std::string& name) {
@@ -93,6 +78,22 @@ void damageLastByte(const stdfs::path& file) {
 }
 
 }  // namespace
+
+bool sameBytes(const stdfs::path& a, const stdfs::path& b) {
+    std::error_code code;
+    if (stdfs::file_size(a, code) != stdfs::file_size(b, code) || code) return false;
+    std::ifstream left(a, std::ios::binary), right(b, std::ios::binary);
+    if (!left || !right) return false;
+    std::vector<char> x(1 << 16), y(1 << 16);
+    while (left && right) {
+        left.read(x.data(), static_cast<std::streamsize>(x.size()));
+        right.read(y.data(), static_cast<std::streamsize>(y.size()));
+        if (left.gcount() != right.gcount() || !std::equal(x.begin(), x.begin() + left.gcount(), y.begin())) {
+            return false;
+        }
+    }
+    return left.eof() && right.eof();
+}
 
 PatchResult makePatch(const PatchRequest& request) {
     PatchResult result;

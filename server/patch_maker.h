@@ -1,6 +1,7 @@
 // make-patch: the numbered patch archive that turns one clean game folder
 // into the next, and the file-list entries of what it carries.
 #pragma once
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -25,5 +26,8 @@ struct PatchResult {
 };
 
 PatchResult makePatch(const PatchRequest& request);
+
+// Whether two files hold the same bytes (false when either cannot be read).
+bool sameBytes(const std::filesystem::path& a, const std::filesystem::path& b);
 
 }  // namespace starfell::server

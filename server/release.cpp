@@ -21,19 +21,6 @@ namespace stdfs = std::filesystem;
 
 namespace {
 
-bool sameContent(const stdfs::path& a, const stdfs::path& b) {
-    std::ifstream left(a, std::ios::binary), right(b, std::ios::binary);
-    if (!left || !right) return false;
-    std::vector<char> x(1 << 16), y(1 << 16);
-    while (left && right) {
-        left.read(x.data(), static_cast<std::streamsize>(x.size()));
-        right.read(y.data(), static_cast<std::streamsize>(y.size()));
-        if (left.gcount() != right.gcount() || !std::equal(x.begin(), x.begin() + left.gcount(), y.begin()))
-            return false;
-    }
-    return left.eof() && right.eof();
-}
-
 // The first difference between the folder `applied` and `wanted` (every file
 // of `wanted` but its version.dat must be in `applied` with the same bytes), or empty.
 std::string firstDifference(const stdfs::path& applied, const stdfs::path& wanted) {
@@ -42,7 +29,7 @@ std::string firstDifference(const stdfs::path& applied, const stdfs::path& wante
         if (!it->is_regular_file(code)) continue;
         const stdfs::path relative = stdfs::relative(it->path(), wanted, code);
         if (relative == "version.dat") continue;
-        if (!sameContent(applied / relative, it->path())) return relative.generic_string();
+        if (!sameBytes(applied / relative, it->path())) return relative.generic_string();
     }
     return code ? "cannot list " + wanted.string() : std::string();
 }
