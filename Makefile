@@ -42,13 +42,12 @@ sanitize: setup
 
 # libFuzzer targets: a short run of each in `make test`, ten minutes each in fuzz-long.
 # fuzz-long prints each target's executions; its whole output stays in build/fuzz/fuzz-long.log.
-FUZZ_TARGETS = packet_fuzz ini_fuzz archive_name_fuzz signature_fuzz
 fuzz: setup
-	@cmake --preset fuzz -DSTARFELL_FUZZ_SECONDS=30 >/dev/null && cmake --build --preset fuzz --target $(FUZZ_TARGETS)
+	@cmake --preset fuzz -DSTARFELL_FUZZ_SECONDS=30 >/dev/null && cmake --build --preset fuzz --target fuzz_targets
 	$(CTEST) --test-dir build/fuzz -L fuzz --output-on-failure
 
 fuzz-long: setup
-	@cmake --preset fuzz -DSTARFELL_FUZZ_SECONDS=600 >/dev/null && cmake --build --preset fuzz --target $(FUZZ_TARGETS)
+	@cmake --preset fuzz -DSTARFELL_FUZZ_SECONDS=600 >/dev/null && cmake --build --preset fuzz --target fuzz_targets
 	@ctest --test-dir build/fuzz -L fuzz --verbose -j1 --timeout 1200 >build/fuzz/fuzz-long.log 2>&1; status=$$?; \
 	  grep -E "^[0-9]+: (stat::number_of_executed|Done|==[0-9]+==ERROR)|Test +#|tests passed" build/fuzz/fuzz-long.log; \
 	  echo "whole log: build/fuzz/fuzz-long.log"; exit $$status
