@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <tuple>
 
 #include "test_support.h"
 #include "update/patches.h"
@@ -95,12 +96,14 @@ TEST(ExtractOutOfRoom, EntryThatDoesNotFitKeepsTheOldFileAndLeavesNoPart) {
 }
 
 // Every file below `folder` with its size and a hash of its content.
-std::map<std::string, std::pair<size_t, size_t>> filesBelow(const fsys::path& folder) {
-    std::map<std::string, std::pair<size_t, size_t>> files;
+// Each file's size, a hash of its bytes, and whether its owner may run it.
+std::map<std::string, std::tuple<size_t, size_t, bool>> filesBelow(const fsys::path& folder) {
+    std::map<std::string, std::tuple<size_t, size_t, bool>> files;
     for (const auto& entry : fsys::recursive_directory_iterator(folder)) {
         if (!entry.is_regular_file()) continue;
         const std::string content = test::readFile(entry.path());
-        files[fsys::relative(entry.path(), folder).string()] = {content.size(), std::hash<std::string>()(content)};
+        const bool runs = (entry.status().permissions() & fsys::perms::owner_exec) != fsys::perms::none;
+        files[fsys::relative(entry.path(), folder).string()] = {content.size(), std::hash<std::string>()(content), runs};
     }
     return files;
 }
@@ -110,15 +113,18 @@ void setLittle32(std::string& bytes, size_t at, std::uint32_t value) {
 }
 
 // Archives made by `zip`, then given a stub in front or an end record that
-// understates the directory's size, unpack to what `unzip -o` makes of them;
+// understates the directory's size, unpack to what `unzip -o` makes of them,
+// a native client keeping the execute bit its entry gives it;
 // those that unzip refuses (a size reaching past the end record) are refused.
 TEST(ExtractOtherTools, StubInFrontAndMisstatedDirectorySizeUnpackLikeUnzip) {
     test::ScratchFolder work;
     fsys::create_directories(work.path() / "in" / "data");
     test::writeFile(work.path() / "in" / "data" / "world.map", test::patternBytes(70000));
     test::writeFile(work.path() / "in" / "readme.txt", "hello");
+    test::writeFile(work.path() / "in" / "client", "#!/bin/sh\n");
+    fsys::permissions(work.path() / "in" / "client", fsys::perms::owner_all | fsys::perms::group_read);
     const std::string zipped = work.narrow() + "made.zip";
-    ASSERT_EQ(std::system(("cd '" + work.narrow() + "in' && zip -qr '" + zipped + "' data readme.txt").c_str()), 0);
+    ASSERT_EQ(std::system(("cd '" + work.narrow() + "in' && zip -qr '" + zipped + "' data readme.txt client").c_str()), 0);
     const std::string made = test::readFile(zipped);
     const size_t end = made.rfind("PK\x05\x06");
     ASSERT_NE(end, std::string::npos);
@@ -153,7 +159,9 @@ TEST(ExtractOtherTools, StubInFrontAndMisstatedDirectorySizeUnpackLikeUnzip) {
         }
         EXPECT_TRUE(ours) << diagnostics.text();
         EXPECT_EQ(filesBelow(byUs), filesBelow(byUnzip));
-        EXPECT_EQ(filesBelow(byUs).size(), 2u);
+        EXPECT_EQ(filesBelow(byUs).size(), 3u);
+        EXPECT_TRUE(std::get<2>(filesBelow(byUs)["client"]));
+        EXPECT_FALSE(std::get<2>(filesBelow(byUs)["readme.txt"]));
     }
 }
 

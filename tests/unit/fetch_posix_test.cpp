@@ -244,5 +244,32 @@ TEST_F(Fetch, MirrorsAreTriedInOrderUntilOneServesAnAcceptedFile) {
               std::string::npos);
 }
 
+// A link planted where the partial file or its validator lie (the player's
+// own files, or another program's) is never written or read through: a kept
+// partial file that is a link is dropped, a validator that is a link is not
+// sent to the store.
+TEST_F(Fetch, LinksAtThePartialFileAndItsValidatorAreNotFollowed) {
+    ScratchFolder outside;
+    const std::filesystem::path victim = outside.path() / "victim.txt", secret = outside.path() / "secret.txt";
+    test::writeFile(victim, "untouched");
+    test::writeFile(secret, "\"secret\"");
+    const std::filesystem::path partial = folder.path() / "1001.zip.partial";
+    std::filesystem::create_symlink(victim, partial);
+    test::writeFile(folder.path() / "1001.zip.partial.tag", "\"v1\"");
+    ScriptedStore store([&](int, const std::string& head) { return rangedAnswer(head, file, "\"v1\""); });
+    CapturedDiagnostics diagnostics;
+    EXPECT_FALSE(fetchFile(progress, {store.base()}, "patches/1001.zip", destination(), checkDigest));
+    EXPECT_TRUE(store.requests().empty());
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(partial)));
+
+    std::filesystem::create_symlink(victim, partial);
+    std::filesystem::create_symlink(secret, folder.path() / "1001.zip.partial.tag");
+    EXPECT_TRUE(fetchFile(progress, {store.base()}, "patches/1001.zip", destination(), checkDigest));
+    EXPECT_EQ(fetched(), file);
+    ASSERT_EQ(store.requests().size(), 1u);
+    EXPECT_EQ(store.requests()[0].header("If-Range"), "");
+    EXPECT_EQ(test::readFile(victim), "untouched");
+}
+
 }  // namespace
 }  // namespace starfell
