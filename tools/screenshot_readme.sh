@@ -72,7 +72,7 @@ printf '1002' >"$GAME/version.dat"
 cp "$BUILD_DIR/bin/StarfellLauncher" "$BUILD_DIR/bin/Conquer.exe" "$GAME/"
 
 # --- Display, server, launcher -----------------------------------------------
-Xvfb -displayfd 1 -screen 0 1920x1080x24 -nolisten tcp >"$WORK/display" 2>/dev/null &
+Xvfb -displayfd 1 -screen 0 1920x1080x24 -nolisten tcp -noreset >"$WORK/display" 2>/dev/null &
 XVFB_PID=$!
 for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
 [ -s "$WORK/display" ] || fail "Xvfb did not start"

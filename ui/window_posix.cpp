@@ -118,6 +118,13 @@ void storeFontTextureAsAlpha() {
 // and the GUI with its fonts, theme and background.
 void createWindow() {
     if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_TIMER) != 0) failWindow("Cannot start the video system: ");
+    // When no display answers, SDL falls back to drivers that show nothing:
+    // a launcher running on unseen would be worse than one that says why it ends.
+    const std::string driver = SDL_GetCurrentVideoDriver() ? SDL_GetCurrentVideoDriver() : "";
+    if (driver == "offscreen" || driver == "dummy" || driver == "evdev") {
+        SDL_SetError("no display could be reached (only SDL's \"%s\" driver started)", driver.c_str());
+        failWindow("Cannot start the video system: ");
+    }
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_FLAGS, 0);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);

@@ -78,10 +78,14 @@ def server_binary(pytestconfig):
 
 @pytest.fixture(scope="session")
 def xvfb():
-    """A 1920x1080 virtual display for the whole run; DISPLAY is set for children."""
+    """A 1920x1080 virtual display for the whole run; DISPLAY is set for children.
+
+    -noreset: by default the X server resets when its last client leaves, and
+    drops the connections made meanwhile; a launcher opening its window just as
+    a test's xwininfo ended would find no display."""
     read_end, write_end = os.pipe()
     process = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1920x1080x24",
-                                "-nolisten", "tcp"], pass_fds=(write_end,),
+                                "-nolisten", "tcp", "-noreset"], pass_fds=(write_end,),
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.close(write_end)
     # Xvfb picks a free display number itself and writes it once it accepts clients.

@@ -168,6 +168,17 @@ def test_alt_f4_ends_the_launcher_with_exit_code_0(launcher, hello_server, wine_
     assert process.wait(20) == 0
 
 
+def test_without_a_display_the_launcher_says_so_and_ends_with_1(launcher, hello_server):
+    """SDL falls back to drivers that show nothing when no X server answers: the
+    launcher must not run on unseen."""
+    if launcher.build.windows:
+        pytest.skip("Wine's own start needs the display")
+    process = launcher.start(extra_env={"DISPLAY": ":65000"})
+    hello_server.answer()
+    assert process.wait(60) == 1
+    assert "Cannot start the video system: no display could be reached" in process.stderr()
+
+
 @pytest.mark.parametrize("stencil", ["offered", "missing"])
 def test_child_region_content_is_clipped_to_its_rectangle(launcher_build, xvfb, wine_display_prefix, artifacts,
                                                           stencil):
