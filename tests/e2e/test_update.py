@@ -436,7 +436,7 @@ def test_failed_self_update_keeps_the_old_build(server, launcher, launcher_build
     assert not (bar[0] > 180 and 60 < bar[1] < 120 and bar[2] < 40), bar
 
 
-@pytest.mark.parametrize("served", ["forged", "older", "same"])
+@pytest.mark.parametrize("served", ["forged", "older", "same", "other-key"])
 def test_self_update_to_a_forged_older_or_same_build_keeps_the_running_build(server, launcher, launcher_build,
                                                                               game_folder, served):
     original = (game_folder / launcher_build.file_name).read_bytes()
@@ -449,6 +449,15 @@ def test_self_update_to_a_forged_older_or_same_build_keeps_the_running_build(ser
         sign(published)
         published.write_bytes(newer_build(original, step=2))
         refusal = f"Signature check failed for: {url} (bad signature)"
+    elif served == "other-key":
+        # A newer, genuinely signed build that trusts another key (a keyless or
+        # mistaken build): installed, it would end the checks for good.
+        key = (REPO / "tests" / "keys" / "test.pub").read_text().splitlines()[1].encode()
+        build = newer_build(original)
+        assert build.count(key) == 1
+        published.write_bytes(build.replace(key, key[:-1] + (b"B" if key.endswith(b"A") else b"A")))
+        sign(published)
+        refusal = "Launcher build refused: it does not trust this launcher's update key"
     else:
         # A genuinely signed build that is not newer: served back to roll the
         # launcher back, or the very build running (which a server that keeps
