@@ -239,14 +239,20 @@ std::string bindAdvice(int code, const std::string& address, int port) {
     return "cannot listen on " + where + ": " + std::strerror(code);
 }
 
-int serve(std::map<std::string, std::string> options) {
+// The first option given that `known` does not hold, or empty.
+std::string unknownOption(const std::map<std::string, std::string>& options, const std::set<std::string>& known) {
     for (const auto& [name, value] : options) {
-        static const std::set<std::string> known = {
-            "root", "address", "scenario", "log", "tcp-port", "http-port", "max-connections", "max-per-address",
-            "hello-timeout", "idle-timeout", "http-connections", "http-workers", "http-workers-per-address",
-            "http-queue", "http-timeout", "http-least-rate"};
-        if (!known.count(name)) return fail("unknown option --" + name + " (see --help)");
+        if (!known.count(name)) return name;
     }
+    return {};
+}
+
+int serve(std::map<std::string, std::string> options) {
+    const std::string unknown = unknownOption(options, {
+        "root", "address", "scenario", "log", "tcp-port", "http-port", "max-connections", "max-per-address",
+        "hello-timeout", "idle-timeout", "http-connections", "http-workers", "http-workers-per-address",
+        "http-queue", "http-timeout", "http-least-rate"});
+    if (!unknown.empty()) return fail("unknown option --" + unknown + " (see --help)");
     if (!options.count("root")) return fail("serve needs --root DIR (see --help)");
     std::string root = options["root"];
     std::error_code error;
@@ -321,16 +327,20 @@ int manifest(std::map<std::string, std::string> options) {
     return 0;
 }
 
-int makePatchCommand(std::map<std::string, std::string> options) {
-    for (const auto& [name, value] : options) {
-        if (name != "from" && name != "to" && name != "number" && name != "root" && name != "files" &&
-            name != "no-delta") {
-            return fail("unknown option --" + name + " (see --help)");
-        }
-    }
+// make-patch and release: what both need, beside their own `extra` options.
+std::string patchOptionsProblem(const std::string& command, const std::map<std::string, std::string>& options,
+                                const std::string& extra) {
+    const std::string unknown = unknownOption(options, {"from", "to", "number", "root", "no-delta", extra});
+    if (!unknown.empty()) return "unknown option --" + unknown + " (see --help)";
     for (const char* needed : {"from", "to", "number", "root"}) {
-        if (!options.count(needed)) return fail("make-patch needs --from OLD --to NEW --number N --root DIR");
+        if (!options.count(needed)) return command + " needs --from OLD --to NEW --number N --root DIR";
     }
+    return {};
+}
+
+int makePatchCommand(std::map<std::string, std::string> options) {
+    const std::string problem = patchOptionsProblem("make-patch", options, "files");
+    if (!problem.empty()) return fail(problem);
     PatchResult result = makePatch(
         {options["from"], options["to"], options["number"], options["root"], !options.count("no-delta")});
     if (!result.error.empty()) return fail(result.error);
@@ -358,15 +368,8 @@ std::string signStoreProgram() {
 }
 
 int releaseCommand(std::map<std::string, std::string> options) {
-    for (const auto& [name, value] : options) {
-        if (name != "from" && name != "to" && name != "number" && name != "root" && name != "secret-key" &&
-            name != "no-delta") {
-            return fail("unknown option --" + name + " (see --help)");
-        }
-    }
-    for (const char* needed : {"from", "to", "number", "root"}) {
-        if (!options.count(needed)) return fail("release needs --from OLD --to NEW --number N --root DIR");
-    }
+    const std::string problem = patchOptionsProblem("release", options, "secret-key");
+    if (!problem.empty()) return fail(problem);
     ReleaseRequest request{options["from"], options["to"],         options["number"],
                            options["root"], options["secret-key"], signStoreProgram(),
                            !options.count("no-delta")};
