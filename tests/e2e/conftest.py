@@ -221,6 +221,7 @@ def launcher(launcher_build, game_folder, server_address, xvfb, artifacts, tmp_p
     this test's address; returns a LauncherProcess (wait, alive, stderr, kill)."""
     runner = LauncherRunner(launcher_build, game_folder, server_address, xvfb, artifacts, tmp_path)
     e2e_support.wait_for_no_running_client()
+    e2e_support.reset_keyboard_focus()
     yield runner
     for process in runner.started:
         process.kill()

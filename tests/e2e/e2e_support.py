@@ -1,5 +1,6 @@
 # Helpers for the end-to-end tests: the content folder, the server and launcher
 # processes, the packets in the server's log, and X11 window work (xdotool, import).
+import ctypes
 import hashlib
 import io
 import os
@@ -477,6 +478,22 @@ def pixel(x, y, window=None):
     text = _run("import", "-window", "root", "-crop", f"1x1+{x}+{y}", "-depth", "8", "txt:-").stdout
     match = re.search(r"\((\d+),(\d+),(\d+)", text.splitlines()[-1])
     return tuple(int(v) for v in match.groups())
+
+
+def reset_keyboard_focus():
+    """Gives the display's keyboard focus back to the window under the pointer, as a
+    fresh display has it. A Linux launcher's window takes the focus with nothing to
+    revert to: once that window is gone every key goes nowhere, and a later test's
+    Ctrl+click on a Windows build arrived as a plain click."""
+    x = ctypes.CDLL("libX11.so.6")
+    x.XOpenDisplay.restype = ctypes.c_void_p
+    x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x.XSetInputFocus.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_ulong]
+    x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    display = x.XOpenDisplay(None)
+    if display:
+        x.XSetInputFocus(display, 1, 1, 0)  # PointerRoot, RevertToPointerRoot, CurrentTime
+        x.XCloseDisplay(display)  # sends the request
 
 
 def focus(window):
