@@ -1,6 +1,8 @@
 // Locating a ZIP archive inside its file, as unzip does (see archive_view.h).
 #include "update/archive_view.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -80,6 +82,10 @@ std::size_t readArchiveView(void* opaque, std::uint64_t offset, void* buffer, st
         if (position >= offset && position < offset + read) static_cast<unsigned char*>(buffer)[position - offset] = field[i];
     }
     return read;
+}
+
+std::uint32_t entryCrc(const void* data, std::size_t size, std::uint32_t crc) {
+    return static_cast<std::uint32_t>(crc32_z(crc, static_cast<const Bytef*>(data), size));
 }
 
 }  // namespace starfell

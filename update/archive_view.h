@@ -26,4 +26,8 @@ ArchiveView viewArchive(std::FILE* file);
 // The read callback for miniz (`mz_zip_archive::m_pRead`) over such a view.
 std::size_t readArchiveView(void* view, std::uint64_t offset, void* buffer, std::size_t size);
 
+// The CRC-32 of an entry's content so far (start from `crc` = 0). The readers
+// check entries with it instead of miniz's much slower own.
+std::uint32_t entryCrc(const void* data, std::size_t size, std::uint32_t crc = 0);
+
 }  // namespace starfell

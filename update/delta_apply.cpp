@@ -17,6 +17,7 @@
 #include "base/text_utils.h"
 #include "update/archive_files.h"
 #include "update/archive_paths.h"
+#include "update/archive_view.h"
 #include "update/delta_format.h"
 #include "update/patches.h"
 
@@ -66,7 +67,8 @@ bool readIndex(mz_zip_archive& zip, mz_uint entry, std::vector<IndexLine>& lines
         return false;
     }
     std::string text(static_cast<std::size_t>(stat.m_uncomp_size), '\0');
-    if (!mz_zip_reader_extract_to_mem(&zip, entry, &text[0], text.size(), 0)) {
+    if (!mz_zip_reader_extract_to_mem(&zip, entry, &text[0], text.size(), 0) ||
+        entryCrc(text.data(), text.size()) != stat.m_crc32) {
         writeDiagnostic("Delta index cannot be read");
         return false;
     }
@@ -101,7 +103,8 @@ bool readIndex(mz_zip_archive& zip, mz_uint entry, std::vector<IndexLine>& lines
     return true;
 }
 
-// Reads a delta entry in order, in pieces, never past its declared size.
+// Reads a delta entry in order, in pieces, never past its declared size; its
+// end is only reached when what was read matches the entry's CRC.
 class EntryReader {
 public:
     EntryReader(mz_zip_archive& zip, mz_uint entry) : state_(mz_zip_reader_extract_iter_new(&zip, entry, 0)) {}
@@ -112,15 +115,18 @@ public:
     EntryReader& operator=(const EntryReader&) = delete;
 
     bool read(void* buffer, std::size_t size) {
-        return state_ && (size == 0 || mz_zip_reader_extract_iter_read(state_, buffer, size) == size);
+        if (!state_ || (size != 0 && mz_zip_reader_extract_iter_read(state_, buffer, size) != size)) return false;
+        crc_ = entryCrc(buffer, size, crc_);
+        return true;
     }
     bool atEnd() {
         unsigned char extra;
-        return state_ && mz_zip_reader_extract_iter_read(state_, &extra, 1) == 0;
+        return state_ && mz_zip_reader_extract_iter_read(state_, &extra, 1) == 0 && crc_ == state_->file_stat.m_crc32;
     }
 
 private:
     mz_zip_reader_extract_iter_state* state_;
+    std::uint32_t crc_ = 0;
 };
 
 struct FileCloser {

@@ -14,6 +14,7 @@
 #include "base/file_utils.h"
 #include "base/text_utils.h"
 #include "update/archive_files.h"
+#include "update/archive_view.h"
 #include "update/archive_paths.h"
 #include "update/patches.h"
 
@@ -184,9 +185,13 @@ private:
                 case Piece::Begin: {
                     target = piece.target;
                     const std::string partial = target + kPartialSuffix;
-                    archive_files::removeFile(partial);  // left over from an interrupted run
                     file = std::make_unique<archive_files::OutputFile>();
-                    writing = file->create(partial, piece.executable);
+                    // A name taken is left over from an interrupted run. Asked
+                    // only then: each look at a missing name costs a folder scan
+                    // on file systems that ignore case.
+                    writing = file->create(partial, piece.executable) ||
+                              (archive_files::removeFile(partial) == fs::kSuccess &&
+                               file->create(partial, piece.executable));
                     entryBytes = 0;
                     break;
                 }
@@ -302,17 +307,19 @@ private:
 namespace {
 
 // Where an entry's inflated bytes go, held to the entry's declared size and
-// to what is left of the archive's allowance.
+// to what is left of the archive's allowance, with the CRC of what came.
 struct ContentSink {
     EntryWriter& writer;
     std::uint64_t limit = 0;
     std::uint64_t produced = 0;
+    std::uint32_t crc = 0;
 };
 
 size_t sinkBytes(void* opaque, mz_uint64, const void* data, size_t size) {
     auto* sink = static_cast<ContentSink*>(opaque);
     if (size > sink->limit - sink->produced) return 0;  // more than announced: stop
     sink->writer.append(data, size);
+    sink->crc = entryCrc(data, size, sink->crc);
     sink->produced += size;
     return size;
 }
@@ -379,16 +386,16 @@ bool Extraction::extractEntry(unsigned index) {
         return false;
     }
     writer_->begin(path, isExecutableEntry(stat), stat.m_uncomp_size);
-    const bool produced = produceContent(index, stat.m_uncomp_size);
+    const bool produced = produceContent(index, stat.m_uncomp_size, stat.m_crc32);
     writer_->end(produced);
     return produced;
 }
 
-bool Extraction::produceContent(unsigned index, std::uint64_t declaredSize) {
-    ContentSink sink{*writer_, declaredSize, 0};
+bool Extraction::produceContent(unsigned index, std::uint64_t declaredSize, std::uint32_t declaredCrc) {
+    ContentSink sink{*writer_, declaredSize};
     bool produced = mz_zip_reader_extract_to_callback(&zip_, index, sinkBytes, &sink, 0) != 0;
     // An entry stored without data reports success with nothing written.
-    produced = produced && sink.produced == declaredSize;
+    produced = produced && sink.produced == declaredSize && sink.crc == declaredCrc;
     extracted_ += sink.produced;
     return produced;
 }

@@ -40,7 +40,7 @@ public:
 
 private:
     // The one place an entry's new content comes from.
-    bool produceContent(unsigned index, std::uint64_t declaredSize);
+    bool produceContent(unsigned index, std::uint64_t declaredSize, std::uint32_t declaredCrc);
     void useFirstSpelling(std::vector<std::string>& components);
 
     mz_zip_archive& zip_;
