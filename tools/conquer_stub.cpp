@@ -1,7 +1,6 @@
 // The stand-in game client's shared part: the record line and the lifetime.
 #include "tools/conquer_stub.h"
 
-#include <cstdio>
 #include <cstdlib>
 
 namespace starfell::stub {
@@ -17,13 +16,8 @@ unsigned lifetimeFrom(const char* text) {
 int runStub() {
     StartRecord record = currentStart();
     if (const char* logPath = std::getenv("STARFELL_CLIENT_LOG"); logPath && *logPath) {
-        // One write of the whole line, so clients started side by side do not interleave.
-        std::string line = record.commandLine + "\t" + record.workingFolder + "\t" +
-                           std::to_string(record.processId) + "\n";
-        if (std::FILE* log = std::fopen(logPath, "ab")) {
-            std::fwrite(line.data(), 1, line.size(), log);
-            std::fclose(log);
-        }
+        appendLine(logPath, record.commandLine + "\t" + record.workingFolder + "\t" +
+                                std::to_string(record.processId) + "\n");
     }
     sleepSeconds(lifetimeFrom(std::getenv("STARFELL_CLIENT_LIFETIME")));
     return 0;

@@ -12,9 +12,12 @@ struct StartRecord {
     unsigned long processId = 0;
 };
 
-// Platform part: the record of this process, and a sleep.
+// Platform part: the record of this process, a sleep, and one write of `line`
+// at the end of the file at `path`, atomic against other clients appending at
+// the same moment (a seek to the end, then a write, would let one overwrite another).
 StartRecord currentStart();
 void sleepSeconds(unsigned seconds);
+void appendLine(const char* path, const std::string& line);
 
 // Appends "<command line>\t<working folder>\t<pid>\n" to the file named by
 // STARFELL_CLIENT_LOG (when set), then lives STARFELL_CLIENT_LIFETIME seconds
