@@ -71,13 +71,18 @@ std::string headerValue(const std::wstring& headers, const wchar_t* name) {
 // The callback of one transfer: bounds its time, adds the range headers,
 // records the answer's head, passes progress on to the shared `downloader`,
 // and pulls the body as a stream (no cache copy is written) into the body
-// writer as it arrives. It lives on the stack of the call that blocks until the
-// transfer has ended, so it keeps no reference count.
-class MonikerTransfer : public IBindStatusCallback, public IHttpNegotiate {
+// writer as it arrives. It is counted like any COM object: the moniker may
+// release it, or report to it, after the binding has ended and the call that
+// waited for it has returned (Wine does after a transfer cut off at its size
+// limit). Once detached it touches nothing of that call's.
+class MonikerTransfer final : public IBindStatusCallback, public IHttpNegotiate {
 public:
     MonikerTransfer(Downloader& progress, const std::string& validator, AnswerHead& head, BodyWriter& body)
         : progress_(progress), validator_(validator), head_(head), body_(body), buffer_(kPiece) {}
     ~MonikerTransfer() { stopWatchdog(); }
+
+    // The waiting call is over: later reports are refused.
+    void detach() { detached_ = true; }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
         if (!object) return E_POINTER;
@@ -89,10 +94,15 @@ public:
             *object = nullptr;
             return E_NOINTERFACE;
         }
+        AddRef();
         return S_OK;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return 1; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
+    STDMETHODIMP_(ULONG) Release() override {
+        const ULONG left = --references_;
+        if (left == 0) delete this;
+        return left;
+    }
 
     STDMETHODIMP OnStartBinding(DWORD, IBinding* binding) override {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -106,6 +116,7 @@ public:
     STDMETHODIMP GetPriority(LONG*) override { return E_NOTIMPL; }
     STDMETHODIMP OnLowResource(DWORD) override { return E_NOTIMPL; }
     STDMETHODIMP OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode, LPCWSTR) override {
+        if (detached_) return E_ABORT;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (statusCode == BINDSTATUS_SENDINGREQUEST) requestSent_ = true;
@@ -136,6 +147,7 @@ public:
     }
     // Takes everything the stream holds now; a failure ends the binding.
     STDMETHODIMP OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM* medium) override {
+        if (detached_) return E_ABORT;
         if (!medium || medium->tymed != TYMED_ISTREAM || !medium->pstm) return S_OK;
         for (;;) {
             ULONG got = 0;
@@ -150,6 +162,7 @@ public:
     STDMETHODIMP BeginningTransaction(LPCWSTR, LPCWSTR, DWORD, LPWSTR* additionalHeaders) override {
         if (!additionalHeaders) return E_POINTER;
         *additionalHeaders = nullptr;
+        if (detached_) return E_ABORT;
         if (body_.kept() == 0) return S_OK;
         const std::wstring headers = L"Range: bytes=" + std::to_wstring(body_.kept()) + L"-\r\nIf-Range: " +
                                      utf8ToWide(validator_) + L"\r\n";
@@ -162,6 +175,7 @@ public:
     }
     STDMETHODIMP OnResponse(DWORD status, LPCWSTR responseHeaders, LPCWSTR, LPWSTR* additionalHeaders) override {
         if (additionalHeaders) *additionalHeaders = nullptr;
+        if (detached_) return E_ABORT;
         const std::wstring headers = responseHeaders ? responseHeaders : L"";
         head_.status = static_cast<long>(status);
         head_.entityTag = headerValue(headers, L"ETag");
@@ -246,6 +260,8 @@ private:
     std::uint64_t announced_ = 0;
     HRESULT result_ = S_OK;
     std::atomic<bool> stopped_{false};
+    std::atomic<bool> detached_{false};
+    std::atomic<ULONG> references_{1};
 };
 
 // An asynchronous binding needs a single-threaded apartment on the thread
@@ -346,11 +362,13 @@ Transport sendRequest(Downloader& progress, const std::string& url, const std::s
     const std::wstring wideUrl = utf8ToWide(url);
     // A file that changed on the server must be fetched anew, not from the cache.
     if (system.forgetWide) system.forgetWide(wideUrl.c_str());
-    MonikerTransfer transfer(progress, validator, head, body);
-    HRESULT result = bindAndWait(system, wideUrl, transfer);
-    transfer.stopWatchdog();
+    auto* transfer = new MonikerTransfer(progress, validator, head, body);
+    HRESULT result = bindAndWait(system, wideUrl, *transfer);
+    transfer->stopWatchdog();
     // What did arrive of a cut-off answer stays in the partial file.
-    if (SUCCEEDED(result) && head.status < 300 && transfer.cutShort()) result = INET_E_DOWNLOAD_FAILURE;
+    if (SUCCEEDED(result) && head.status < 300 && transfer->cutShort()) result = INET_E_DOWNLOAD_FAILURE;
+    transfer->detach();
+    transfer->Release();
     code = static_cast<long>(result);
     if (SUCCEEDED(result)) return Transport::Done;
     return result == INET_E_UNKNOWN_PROTOCOL || result == INET_E_INVALID_URL ? Transport::BadAddress
