@@ -6,6 +6,7 @@
 #include <malloc.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -185,7 +186,6 @@ struct Pointer {
     bool known = false;
     int x = 0, y = 0;
     bool down[3] = {false, false, false};
-    bool pressed[3] = {false, false, false};  // since the last frame: a quick click still counts
 } pointer;
 
 void followPointer(const SDL_Event& event) {
@@ -203,7 +203,6 @@ void followPointer(const SDL_Event& event) {
                                : event.button.button == SDL_BUTTON_MIDDLE ? 2 : -1;
             if (button < 0) break;
             pointer.down[button] = event.type == SDL_MOUSEBUTTONDOWN;
-            if (pointer.down[button]) pointer.pressed[button] = true;
             break;
         }
         case SDL_WINDOWEVENT:
@@ -218,10 +217,7 @@ void followPointer(const SDL_Event& event) {
 // The GUI's view of the pointer for the frame about to start.
 void applyPointer(ImGuiIO& io) {
     if (pointer.known) io.MousePos = ImVec2(static_cast<float>(pointer.x), static_cast<float>(pointer.y));
-    for (int button = 0; button < 3; ++button) {
-        io.MouseDown[button] = pointer.down[button] || pointer.pressed[button];
-        pointer.pressed[button] = false;
-    }
+    for (int button = 0; button < 3; ++button) io.MouseDown[button] = pointer.down[button];
 }
 
 // Presses made during a blocking call of this thread (SDL_GetTicks() times):
@@ -263,16 +259,26 @@ bool handleEvent(const SDL_Event& event) {
 SDL_Event heldInput;
 bool inputHeld = false;
 
+// The key or mouse button an event changes (buttons as negative numbers), or
+// kNoControl.
+constexpr int kNoControl = INT_MIN;
+int controlOf(const SDL_Event& event) {
+    if (event.type == SDL_KEYDOWN || event.type == SDL_KEYUP) return event.key.keysym.scancode;
+    if (event.type == SDL_MOUSEBUTTONDOWN || event.type == SDL_MOUSEBUTTONUP) return -event.button.button;
+    return kNoControl;
+}
+
 // Waits up to `timeoutMs` for an event, then hands the GUI every event there
-// is, up to the second change of one key: this GUI reads a key as up or down
-// once a frame, so a key's press and release in one frame (as `xdotool key`
-// or a fast typist make them) would be lost. That event is held for the next
-// frame. A button change after moves is held too, so that the GUI sees the
-// moves with the button as it was (a drag ends where it ended), and a press
-// ends the frame's events, so that the GUI takes it where it was made.
-// Returns whether the GUI got input.
+// is, up to the second change of one key or button: this GUI reads a key or
+// button as up or down once a frame, so a press and release in one frame (as
+// `xdotool key` or a fast typist make them), or one click's release and the
+// next click's press read together by a launcher running behind, would be
+// lost. That event is held for the next frame. A button change after moves is
+// held too, so that the GUI sees the moves with the button as it was (a drag
+// ends where it ended), and a press ends the frame's events, so that the GUI
+// takes it where it was made. Returns whether the GUI got input.
 bool readEvents(Uint32 timeoutMs) {
-    std::vector<SDL_Scancode> keysChanged;
+    std::vector<int> changed;
     bool moved = false;
     bool input = false;
     SDL_Event event;
@@ -283,19 +289,15 @@ bool readEvents(Uint32 timeoutMs) {
         } else if (first ? SDL_WaitEventTimeout(&event, static_cast<int>(timeoutMs)) == 0 : SDL_PollEvent(&event) == 0) {
             break;
         }
-        if (event.type == SDL_KEYDOWN || event.type == SDL_KEYUP) {
-            const SDL_Scancode key = event.key.keysym.scancode;
-            if (std::find(keysChanged.begin(), keysChanged.end(), key) != keysChanged.end()) {
+        const int control = controlOf(event);
+        if (control != kNoControl) {
+            const bool button = control < 0;
+            if (std::find(changed.begin(), changed.end(), control) != changed.end() || (button && moved)) {
                 heldInput = event;
                 inputHeld = true;
                 return input;
             }
-            keysChanged.push_back(key);
-        }
-        if ((event.type == SDL_MOUSEBUTTONDOWN || event.type == SDL_MOUSEBUTTONUP) && moved) {
-            heldInput = event;
-            inputHeld = true;
-            return input;
+            changed.push_back(control);
         }
         if (handleEvent(event)) input = true;
         if (event.type == SDL_MOUSEMOTION) moved = true;
