@@ -14,8 +14,8 @@
 #include "base/file_utils.h"
 #include "base/text_utils.h"
 #include "update/archive_files.h"
-#include "update/archive_view.h"
 #include "update/archive_paths.h"
+#include "update/archive_view.h"
 #include "update/patches.h"
 
 namespace starfell {
