@@ -1,6 +1,7 @@
 // Modal message boxes, numbered the Windows way on every platform so callers
 // share one set of flags and results. Any thread may show one.
 #pragma once
+#include <cstdint>
 #include <string>
 
 namespace starfell {
@@ -28,8 +29,13 @@ int showMessageBox(const std::string& text, const std::string& title, unsigned f
 int showMessageBoxHere(const std::string& text, const std::string& title, unsigned flags);
 
 // Windows: from now on boxes are owned by `window` (an HWND): modal to it, so
-// the window takes no clicks while a box is up, whichever thread shows it.
+// the window takes no clicks while a box is up, whichever thread asks for it.
+// A box asked for by another thread is shown by the window's own thread: its
+// window procedure hands the message `messageBoxRequestMessage()` to
+// `answerMessageBoxRequest` (which returns the procedure's result).
 void setMessageBoxOwner(void* window);
+unsigned messageBoxRequestMessage();
+long answerMessageBoxRequest(std::intptr_t request);
 
 // Linux: whether one of the launcher's boxes is up. The box is another
 // process's window, so the launcher's window drops presses meanwhile.

@@ -11,19 +11,54 @@
 namespace starfell {
 
 namespace {
+
 std::atomic<HWND> owner{nullptr};
-}  // namespace
 
-void setMessageBoxOwner(void* window) { owner = static_cast<HWND>(window); }
+struct BoxRequest {
+    const std::string& text;
+    const std::string& title;
+    unsigned flags;
+    int result;
+};
 
-int showMessageBox(const std::string& text, const std::string& title, unsigned flags) {
-    const int result = MessageBoxA(owner.load(), text.c_str(), title.c_str(), flags);
+UINT requestMessage() {
+    static const UINT message = RegisterWindowMessageA("starfell-message-box");
+    return message;
+}
+
+int showBox(HWND window, const std::string& text, const std::string& title, unsigned flags) {
+    const int result = MessageBoxA(window, text.c_str(), title.c_str(), flags);
     if (result == 0) {
         // Said, as on Linux: a box the player never saw must not pass silently for an answer.
         writeDiagnostic("Could not show message box \"" + title + "\": error " + std::to_string(GetLastError()));
         return (flags & 0xF) == MB_YESNO ? IDNO : IDOK;
     }
     return result;
+}
+
+}  // namespace
+
+void setMessageBoxOwner(void* window) { owner = static_cast<HWND>(window); }
+
+unsigned messageBoxRequestMessage() { return requestMessage(); }
+
+long answerMessageBoxRequest(std::intptr_t request) {
+    auto* box = reinterpret_cast<BoxRequest*>(request);
+    box->result = showBox(owner.load(), box->text, box->title, box->flags);
+    return 1;
+}
+
+// A worker's box is made by the window's thread, which then runs the box's
+// loop instead of drawing: an owned box made on another thread has to wait
+// for the window's thread at its creation, and under Wine it could wait for
+// good on a frame being presented, never shown.
+int showMessageBox(const std::string& text, const std::string& title, unsigned flags) {
+    const HWND window = owner.load();
+    if (window != nullptr && GetWindowThreadProcessId(window, nullptr) != GetCurrentThreadId()) {
+        BoxRequest request{text, title, flags, 0};
+        if (SendMessageA(window, requestMessage(), 0, reinterpret_cast<LPARAM>(&request)) == 1) return request.result;
+    }
+    return showBox(window != nullptr && IsWindow(window) ? window : nullptr, text, title, flags);
 }
 
 }  // namespace starfell

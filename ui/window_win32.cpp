@@ -71,6 +71,7 @@ int controlOf(const MSG& m) {
 }
 
 LRESULT WINAPI windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == messageBoxRequestMessage()) return answerMessageBoxRequest(lParam);
     if (guiReady && ImGui_ImplWin32_WndProcHandler(hwnd, message, wParam, lParam))
         return 1;
     switch (message) {

@@ -215,13 +215,46 @@ class LauncherRunner:
         return [tuple(line.split("\t")) for line in self.client_log.read_text(errors="replace").splitlines()]
 
 
+@pytest.hookimpl(hookwrapper=True)
+def pytest_runtest_makereport(item, call):
+    """Keeps each phase's report on the test, for fixtures that act on a failure."""
+    outcome = yield
+    report = outcome.get_result()
+    setattr(item, f"report_{report.when}", report)
+
+
+def _save_wine_threads(runner):
+    """Every Wine thread's stack, taken while a failed test's Windows launcher still
+    runs: a window or box that never came shows there where it waits. Where gdb is
+    installed, the Unix side of the launcher's threads (graphics driver, X) too."""
+    running = [process for process in runner.started if process.alive()]
+    if not runner.build.windows or not running:
+        return
+    dumps = [[str(e2e_support.WINE_RUN), "winedbg", "--command", "bt all"]]
+    if shutil.which("gdb"):
+        for process in running:
+            for pid, name, _ in e2e_support._processes_with_token(process.token):
+                if "starfelllaunch" in name.lower():
+                    dumps.append(["gdb", "-p", str(pid), "-batch", "-ex", "thread apply all bt"])
+    with open(runner.artifacts / "wine-threads.txt", "ab") as out:
+        for command in dumps:
+            try:
+                result = subprocess.run(command, env=runner.environment(), capture_output=True, timeout=60)
+                out.write(result.stdout + result.stderr)
+            except (OSError, subprocess.TimeoutExpired) as error:
+                out.write(f"{command[0]}: {error}\n".encode())
+
+
 @pytest.fixture
-def launcher(launcher_build, game_folder, server_address, xvfb, artifacts, tmp_path):
+def launcher(request, launcher_build, game_folder, server_address, xvfb, artifacts, tmp_path):
     """`launcher.start(extra_env=None)` runs the launcher of the build under test against
     this test's address; returns a LauncherProcess (wait, alive, stderr, kill)."""
     runner = LauncherRunner(launcher_build, game_folder, server_address, xvfb, artifacts, tmp_path)
     e2e_support.wait_for_no_running_client()
     e2e_support.reset_keyboard_focus()
     yield runner
+    call = getattr(request.node, "report_call", None)
+    if call is not None and call.failed:
+        _save_wine_threads(runner)
     for process in runner.started:
         process.kill()
