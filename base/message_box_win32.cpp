@@ -49,9 +49,10 @@ long answerMessageBoxRequest(std::intptr_t request) {
 }
 
 // A worker's box is made by the window's thread, which then runs the box's
-// loop instead of drawing: an owned box made on another thread has to wait
-// for the window's thread at its creation, and under Wine it could wait for
-// good on a frame being presented, never shown.
+// loop instead of drawing. So one thread makes, paints and draws every window
+// of the launcher: under Wine, a box made on a worker while the window's frame
+// went out on the same X connection could deadlock inside libX11, made but
+// never shown.
 int showMessageBox(const std::string& text, const std::string& title, unsigned flags) {
     const HWND window = owner.load();
     if (window != nullptr && GetWindowThreadProcessId(window, nullptr) != GetCurrentThreadId()) {

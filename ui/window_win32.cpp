@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cwchar>
 #include <functional>
+#include <string>
 
 #include "base/message_box.h"
 #include "base/process_end.h"
@@ -96,10 +98,36 @@ LRESULT WINAPI windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
+// Under Wine, Direct3D runs its commands on a thread of its own, whose frames
+// go out over the X connection that the window's thread uses to make and paint
+// its windows. libX11 can deadlock two threads on one connection when an X
+// error arrives meanwhile, and a message box then stayed made but never shown.
+// So the launcher asks Wine, for itself alone, to run them on the window's
+// thread, unless the player has set this already. Read when d3d8.dll loads.
+void keepDirect3DOnTheWindowThreadUnderWine() {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    if (ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr) return;
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return;
+    const wchar_t* name = wcsrchr(path, L'\\');
+    const std::wstring key = L"Software\\Wine\\AppDefaults\\" + std::wstring(name ? name + 1 : path) + L"\\Direct3D";
+    HKEY settings;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr,
+                        &settings, nullptr) != ERROR_SUCCESS)
+        return;
+    if (RegQueryValueExW(settings, L"csmt", nullptr, nullptr, nullptr, nullptr) == ERROR_FILE_NOT_FOUND) {
+        const DWORD off = 0;
+        RegSetValueExW(settings, L"csmt", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&off), sizeof(off));
+    }
+    RegCloseKey(settings);
+}
+
 // Direct3D 8 from the system folder: game folders often carry a d3d8.dll
 // wrapper, which the import table would pick up from the launcher's folder.
 IDirect3D8* createDirect3D() {
     using CreateFunction = IDirect3D8*(WINAPI*)(UINT);
+    keepDirect3DOnTheWindowThreadUnderWine();
     HMODULE library = loadSystemLibrary(L"d3d8.dll");
     if (!library) return nullptr;
     auto create = reinterpret_cast<CreateFunction>(reinterpret_cast<void*>(GetProcAddress(library, "Direct3DCreate8")));
