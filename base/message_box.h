@@ -28,6 +28,15 @@ int showMessageBox(const std::string& text, const std::string& title, unsigned f
 // Shows the box in the calling process, whatever else it is doing.
 int showMessageBoxHere(const std::string& text, const std::string& title, unsigned flags);
 
+// Called by the window's thread before it makes the window, and once the
+// window is shown. A box that another thread asks for in between waits (30 s
+// at most) until the window is shown: made first, it would come up under the
+// window, where the player does not see it.
+void messageBoxWindowComing();
+void messageBoxWindowShown();
+// The wait itself, done by each platform's `showMessageBox`.
+void waitForTheWindowBeforeABox();
+
 // Windows: from now on boxes are owned by `window` (an HWND): modal to it, so
 // the window takes no clicks while a box is up, whichever thread asks for it.
 // A box asked for by another thread is shown by the window's own thread: its

@@ -99,6 +99,7 @@ void showMessageBoxesInFreshProcesses() { freshProcesses = true; }
 bool messageBoxIsOpen() { return boxesOpen.load() > 0; }
 
 int showMessageBox(const std::string& text, const std::string& title, unsigned flags) {
+    waitForTheWindowBeforeABox();
     ++boxesOpen;
     const int answer = freshProcesses || SDL_WasInit(SDL_INIT_VIDEO) != 0
                            ? showMessageBoxInFreshProcess(text, title, flags)

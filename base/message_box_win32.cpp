@@ -54,6 +54,7 @@ long answerMessageBoxRequest(std::intptr_t request) {
 // went out on the same X connection could deadlock inside libX11, made but
 // never shown.
 int showMessageBox(const std::string& text, const std::string& title, unsigned flags) {
+    waitForTheWindowBeforeABox();
     const HWND window = owner.load();
     if (window != nullptr && GetWindowThreadProcessId(window, nullptr) != GetCurrentThreadId()) {
         BoxRequest request{text, title, flags, 0};

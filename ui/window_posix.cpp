@@ -174,6 +174,7 @@ void createWindow() {
     malloc_trim(0);
     // Shown only now that drawing can start: never an empty window.
     SDL_ShowWindow(window);
+    messageBoxWindowShown();
 }
 
 // The pointer and the GUI's three buttons as the events read so far left
@@ -309,6 +310,7 @@ bool readEvents(Uint32 timeoutMs) {
 }  // namespace
 
 void runLauncherWindow(void (*drawFrame)(), void (*prepare)(), bool (*contentChanged)()) {
+    messageBoxWindowComing();
     createWindow();
     if (prepare) prepare();
     Uint32 lastFrame = 0;

@@ -217,6 +217,7 @@ void createWindow() {
     ShowWindow(window, SW_SHOWDEFAULT);
     UpdateWindow(window);
     setMessageBoxOwner(window);
+    messageBoxWindowShown();
 }
 
 // Where the mouse messages put the pointer, in client coordinates, for the
@@ -293,6 +294,7 @@ bool readMessages(DWORD timeoutMs) {
 
 void runLauncherWindow(void (*drawFrame)(), void (*prepare)(), bool (*contentChanged)()) {
     wakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    messageBoxWindowComing();
     createWindow();
     if (prepare) prepare();
     DWORD lastFrame = GetTickCount() - FrameIntervalMs;

@@ -447,6 +447,13 @@ def wait_for_window(title, timeout=30, exact=True):
     return window
 
 
+def topmost(*windows):
+    """Which of the windows is stacked highest (xwininfo lists the top-most child first)."""
+    tree = _run("xwininfo", "-root", "-children", check=False).stdout
+    order = [int(match, 16) for match in re.findall(r"^\s*(0x[0-9a-f]+) ", tree, re.MULTILINE)]
+    return min(windows, key=lambda window: order.index(window) if window in order else len(order))
+
+
 def _map_state(window):
     match = re.search(r"Map State: (\w+)", _run("xwininfo", "-id", window, check=False).stdout)
     return match.group(1) if match else "gone"

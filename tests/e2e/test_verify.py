@@ -6,7 +6,8 @@ import subprocess
 
 import pytest
 
-from e2e_support import WINE_RUN, press_button, status_lines, wait_for_window, wait_for_window_gone, wait_until
+from e2e_support import (WINE_RUN, press_button, status_lines, topmost, wait_for_window, wait_for_window_gone,
+                          wait_until)
 
 
 def md5(data):
@@ -101,6 +102,8 @@ def test_declined_close_lists_every_file(server, launcher, game_folder):
         process = launcher.start()
         for _ in names:
             warning = wait_for_window("Warning", timeout=20)
+            # Asked for while the window was being made, the box still comes up over it.
+            assert topmost(warning, wait_for_window("Starfell", timeout=20)) == warning
             press_button(warning, "No")
             wait_for_window_gone(warning)
             cancelled = wait_for_window("Cancelled", timeout=30)
