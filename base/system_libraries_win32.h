@@ -26,6 +26,12 @@ inline void restrictDllSearchToSystemFolder() {
     if (!setDefault || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) SetDllDirectoryW(L"");
 }
 
+// True under Wine, whose ntdll exports its version.
+inline bool runsUnderWine() {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 // Loads a DLL from the system folder only; nullptr when it is not there.
 inline HMODULE loadSystemLibrary(const wchar_t* name) {
     if (setDefaultDllDirectoriesFunction()) return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);

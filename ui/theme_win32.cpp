@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include "base/system_libraries_win32.h"
 #include "ui/theme.h"
 
 namespace starfell {
@@ -16,11 +17,6 @@ std::string systemFontsFolder() {
     const UINT length = GetWindowsDirectoryA(folder, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return std::string();
     return std::string(folder, length) + "\\Fonts";
-}
-
-bool runsUnderWine() {
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
 }  // namespace

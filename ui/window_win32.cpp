@@ -7,10 +7,10 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cwchar>
 #include <functional>
 #include <string>
 
+#include "base/file_platform.h"
 #include "base/message_box.h"
 #include "base/process_end.h"
 #include "base/system_libraries_win32.h"
@@ -105,13 +105,9 @@ LRESULT WINAPI windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 // So the launcher asks Wine, for itself alone, to run them on the window's
 // thread, unless the player has set this already. Read when d3d8.dll loads.
 void keepDirect3DOnTheWindowThreadUnderWine() {
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    if (ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr) return;
-    wchar_t path[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return;
-    const wchar_t* name = wcsrchr(path, L'\\');
-    const std::wstring key = L"Software\\Wine\\AppDefaults\\" + std::wstring(name ? name + 1 : path) + L"\\Direct3D";
+    const std::wstring path = fs::modulePath();
+    if (!runsUnderWine() || path.empty()) return;
+    const std::wstring key = L"Software\\Wine\\AppDefaults\\" + path.substr(path.rfind(L'\\') + 1) + L"\\Direct3D";
     HKEY settings;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr,
                         &settings, nullptr) != ERROR_SUCCESS)
